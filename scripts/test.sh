@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the unit and end-to-end tests of the
+# optimised build, then the unit tests and the fuzz targets (for a bounded time)
+# of a clang build with AddressSanitizer and UBSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh
+jobs=$(nproc)
+
+(cd build && ctest --output-on-failure -j "$jobs")
+
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DLUMBRA_FUZZ=ON -DLUMBRA_FUZZ_SECONDS="${LUMBRA_FUZZ_SECONDS:-30}" >/dev/null
+cmake --build build-fuzz
+(cd build-fuzz && ctest --output-on-failure -j "$jobs" -E '^(e2e|browser)\.')

@@ -1,0 +1,72 @@
+// CHeapString: an owned, growable text used for working buffers.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// The empty string owns no block. The text is NUL-terminated and ends at its
+// first NUL: constructing from a text and a length stops early at a NUL byte.
+// The length is kept beside the block so appending is amortised constant time.
+class CHeapString {
+ public:
+  CHeapString() = default;
+  CHeapString(const char* text);  // NOLINT: implicit by design, like a text
+  CHeapString(const char* text, int length);
+  explicit CHeapString(std::string_view text);
+  CHeapString(const CHeapString& other);
+  CHeapString(CHeapString&& other) noexcept;
+  CHeapString& operator=(const CHeapString& other);
+  CHeapString& operator=(CHeapString&& other) noexcept;
+  CHeapString& operator=(const char* text);
+  CHeapString& operator=(std::string_view text);
+  ~CHeapString() = default;
+
+  void Clear();
+
+  // The characters, or nullptr for the empty string.
+  const char* GetText() const { return m_block.get(); }
+  std::string_view View() const { return {m_block.get(), m_length}; }
+  std::string ToString() const { return std::string(View()); }
+
+  int GetLength() const { return static_cast<int>(m_length); }
+  bool IsEmpty() const { return m_length == 0; }
+  char GetAt(int index) const;
+
+  // 0 when equal; non-zero otherwise, also whenever either side is empty.
+  int Compare(const char* text) const;
+  int CompareNoCase(const char* text) const;
+  int CompareNoCase(const CHeapString& other) const { return CompareNoCase(other.GetText()); }
+
+  int Find(const char* text, int offset = 0) const;
+
+  CHeapString Left(int n) const;
+  CHeapString Mid(int start, int n) const;
+  CHeapString Right(int n) const;
+  void MakeLower();
+
+  CHeapString& Append(const char* text);
+  CHeapString& Append(std::string_view text);
+  CHeapString& Append(const CHeapString& other) { return Append(other.View()); }
+  CHeapString& Append(char c);
+  CHeapString operator+(const char* text) const;
+  CHeapString operator+(const CHeapString& other) const;
+
+  void TrimLeft(char c);
+  void TrimRight(char c);
+  // In-place Left(n) and Mid(n, length - n).
+  void KeepLeft(int n);
+  void DropLeft(int n);
+
+ private:
+  struct FreeBlock {
+    void operator()(char* block) const { std::free(block); }
+  };
+  void Assign(std::string_view text);
+
+  std::unique_ptr<char, FreeBlock> m_block;
+  std::size_t m_length = 0;
+  std::size_t m_capacity = 0;  // characters the block holds before its NUL
+};

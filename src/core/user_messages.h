@@ -1,0 +1,19 @@
+// The small user-interface service through which every message box is shown.
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+// Caption of the application's standard message box.
+inline constexpr std::string_view kAppCaption = "Lumbra";
+
+// Shows a message with an OK button: written to standard error as
+// "caption: text", and handed to the installed listener (the control panel
+// while it is open, or a test).
+void ShowMessageBox(std::string_view caption, std::string_view text);
+// The application's standard box.
+void ShowAppMessage(std::string_view text);
+
+using MessageListener = std::function<void(std::string_view caption, std::string_view text)>;
+// Installs a listener (an empty one removes it); returns the previous one.
+MessageListener SetMessageListener(MessageListener listener);
