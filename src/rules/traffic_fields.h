@@ -1,0 +1,17 @@
+// The two fields matching takes from traffic text: a header value and the request URL.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "rules/traffic_text.h"
+
+// The value after the first occurrence of `name` anywhere in the text (at a line
+// start or not, with or without a colon): every ":" and space after the name is
+// skipped, and the value runs to the next space, CR, LF or end of text.
+// Lower-cased into `value`; false when the name is missing or the value empty.
+bool FindHeaderValue(const CTrafficText& text, std::string_view name, std::string& value);
+
+// The request URL: the second space-separated token of the text (CR and LF do not
+// end it), lower-cased into `url`; false when there is none.
+bool FindRequestUrl(const CTrafficText& text, std::string& url);

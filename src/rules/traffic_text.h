@@ -1,0 +1,51 @@
+// CTrafficText: bounded access to one received piece of traffic, rewritten in place.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// The caller's buffer holds `length` received bytes followed by a 0 byte. The text
+// is the part before the first 0 byte: every search stops there. Writes are
+// clipped to the buffer, so nothing outside [buffer, buffer + length) is ever
+// read or changed, and the length never changes. The terminating 0 byte at
+// buffer[length] is never touched.
+class CTrafficText {
+ public:
+  static constexpr std::size_t npos = std::string_view::npos;
+
+  CTrafficText(char* buffer, std::size_t length);
+
+  char* GetBuffer() const { return m_buffer; }
+  std::size_t GetLength() const { return m_length; }
+  // Position of the first 0 byte (the buffer length when there is none).
+  std::size_t GetTextEnd() const { return m_textEnd; }
+  std::string_view GetText() const { return {m_buffer, m_textEnd}; }
+  // The byte at `at`, or 0 at or beyond the buffer end.
+  char ByteAt(std::size_t at) const { return at < m_length ? m_buffer[at] : '\0'; }
+
+  // Leftmost occurrence at or after `from`, letters compared ignoring case; an
+  // empty needle is found at `from` itself.
+  std::size_t FindNoCase(std::string_view needle, std::size_t from) const;
+  // The same, byte for byte.
+  std::size_t Find(std::string_view needle, std::size_t from) const;
+  // Leftmost occurrence of `needle` at or after `from` and before `before`.
+  std::size_t FindByte(char needle, std::size_t from, std::size_t before) const;
+
+  // Overwrites [from, to) with spaces (clipped to the buffer).
+  void Blank(std::size_t from, std::size_t to);
+  // Copies `bytes`, which hold no 0 byte, to `at` (clipped to the buffer).
+  void Write(std::size_t at, std::string_view bytes);
+
+ private:
+  // A write of [from, to) over the first 0 byte lengthens the text up to the next one.
+  void UpdateTextEnd(std::size_t from, std::size_t to);
+
+  char* m_buffer;
+  std::size_t m_length;
+  std::size_t m_textEnd;
+};
+
+// Case-insensitive search (ASCII letters) of `needle` in `haystack` from `from`.
+std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::size_t from);
+// True for the bytes that separate attributes: 1 to 32 and 128 to 255.
+inline bool IsBlankByte(char c) { return c != '\0' && static_cast<signed char>(c) <= 32; }
