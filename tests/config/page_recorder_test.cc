@@ -1,0 +1,292 @@
+// Tests of the page recorder: states, record layout, saving and concurrent recording.
+#include "config/page_recorder.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/code_page.h"
+#include "core/user_messages.h"
+
+namespace {
+
+using Texts = std::vector<std::string_view>;
+
+constexpr const char* kOpening =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+    "<tarvisk>\r\n";
+constexpr const char* kClosing = "</tarvisk>\r\n";
+
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "recorderXXXXXX").string();
+    m_path = mkdtemp(pattern.data()) ? pattern : std::string();
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
+  }
+  std::string File(const char* name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Collects the messages shown while it lives.
+class MessageCapture {
+ public:
+  MessageCapture() {
+    m_previous = SetMessageListener(
+        [this](std::string_view caption, std::string_view text) { m_messages.emplace_back(text); });
+  }
+  ~MessageCapture() { SetMessageListener(m_previous); }
+  const std::vector<std::string>& Messages() const { return m_messages; }
+
+ private:
+  MessageListener m_previous;
+  std::vector<std::string> m_messages;
+};
+
+// The tray commands as the menu drives them.
+void StartPauseOrResume(CPageRecorder& recorder) {
+  recorder.SetState(recorder.GetState() == kRecorderRecording ? kRecorderPaused
+                                                              : kRecorderRecording);
+}
+
+void Stop(CPageRecorder& recorder) {
+  recorder.CloseRecord();
+  recorder.SetState(kRecorderStopped);
+}
+
+bool RecordGet(CPageRecorder& recorder, std::string_view url) {
+  const Texts names{"Host"}, values{"site"};
+  return recorder.RecordPage(url, {}, {}, names, values);
+}
+
+std::string UrlLine(int page, std::string_view url) {
+  return " <url name=\"page" + std::to_string(page) + "\" source=\"" + std::string(url) +
+         "\" method=\"get\">\r\n  <header name=\"Host\" value=\"site\"/>\r\n </url>\r\n";
+}
+
+TEST(PageRecorder, SavedGetRecordHasTheExactLayout) {
+  TempFolder folder;
+  CPageRecorder recorder;
+  StartPauseOrResume(recorder);
+  const Texts names{"Host", "Accept"}, values{"example.com", "text/html"};
+  EXPECT_TRUE(recorder.RecordPage("http://example.com/index.html", {}, {}, names, values));
+  Stop(recorder);
+  const std::string path = folder.File("record.xml");
+  EXPECT_TRUE(recorder.SaveRecord(path));
+  EXPECT_EQ(ReadWholeFile(path),
+            std::string(kOpening) +
+                " <url name=\"page1\" source=\"http://example.com/index.html\" method=\"get\">\r\n"
+                "  <header name=\"Host\" value=\"example.com\"/>\r\n"
+                "  <header name=\"Accept\" value=\"text/html\"/>\r\n"
+                " </url>\r\n" +
+                kClosing);
+}
+
+TEST(PageRecorder, FormFieldsFollowHeadersAndMakeThePagePost) {
+  CPageRecorder recorder;
+  recorder.SetState(kRecorderRecording);
+  const Texts headerNames{"Host"}, headerValues{"h"};
+  const Texts fieldNames{"a", "b"}, fieldValues{"1", "two words"};
+  recorder.RecordPage("http://h/form", fieldNames, fieldValues, headerNames, headerValues);
+  EXPECT_EQ(recorder.GetRecordText(),
+            std::string(kOpening) +
+                " <url name=\"page1\" source=\"http://h/form\" method=\"post\">\r\n"
+                "  <header name=\"Host\" value=\"h\"/>\r\n"
+                "  <post name=\"a\" value=\"1\"/>\r\n"
+                "  <post name=\"b\" value=\"two words\"/>\r\n"
+                " </url>\r\n");
+}
+
+TEST(PageRecorder, TextsAreEscapedAndConvertedToUtf8) {
+  CPageRecorder recorder;
+  recorder.SetState(kRecorderRecording);
+  const Texts names{"X-Quote", "X-Angle"}, values{"say \"hi\"", "<b> & 'c'"};
+  recorder.RecordPage("http://h/?q=<a>&r=\"", {}, {}, names, values);
+  const std::string text = recorder.GetRecordText();
+  EXPECT_NE(text.find("source=\"http://h/?q=&lt;a>&amp;r=&quot;\""), std::string::npos);
+  EXPECT_NE(text.find("<header name=\"X-Quote\" value=\"say &quot;hi&quot;\"/>"),
+            std::string::npos);
+  EXPECT_NE(text.find("<header name=\"X-Angle\" value=\"&lt;b> &amp; 'c'\"/>"), std::string::npos);
+
+  ASSERT_TRUE(SetNarrowCharset("CP1252"));
+  recorder.RecordPage("http://h/caf\xE9", {}, {}, {}, {});
+  SetNarrowCharset("UTF-8");
+  EXPECT_NE(recorder.GetRecordText().find("source=\"http://h/caf\xC3\xA9\""), std::string::npos);
+}
+
+TEST(PageRecorder, StateTableAndPageNumbering) {
+  TempFolder folder;
+  CPageRecorder recorder;
+  EXPECT_EQ(recorder.GetState(), kRecorderStopped);
+  EXPECT_TRUE(recorder.IsRecordEmpty());
+  EXPECT_FALSE(RecordGet(recorder, "http://ignored/"));  // stopped records nothing
+  EXPECT_TRUE(recorder.IsRecordEmpty());
+
+  StartPauseOrResume(recorder);  // Start
+  EXPECT_EQ(recorder.GetState(), kRecorderRecording);
+  EXPECT_TRUE(RecordGet(recorder, "http://a/"));
+  EXPECT_TRUE(RecordGet(recorder, "http://b/"));
+  StartPauseOrResume(recorder);  // Pause
+  EXPECT_EQ(recorder.GetState(), kRecorderPaused);
+  EXPECT_FALSE(RecordGet(recorder, "http://paused/"));
+  StartPauseOrResume(recorder);  // Resume: pages continue
+  EXPECT_EQ(recorder.GetState(), kRecorderRecording);
+  // A repeated start while recording keeps the record, and unknown states are ignored.
+  recorder.SetState(kRecorderRecording);
+  recorder.SetState(7);
+  EXPECT_EQ(recorder.GetState(), kRecorderRecording);
+  EXPECT_TRUE(RecordGet(recorder, "http://c/"));
+  Stop(recorder);
+  EXPECT_EQ(recorder.GetState(), kRecorderStopped);
+  const std::string threePages = std::string(kOpening) + UrlLine(1, "http://a/") +
+                                 UrlLine(2, "http://b/") + UrlLine(3, "http://c/") + kClosing;
+  EXPECT_EQ(recorder.GetRecordText(), threePages);
+
+  // Saved any number of times while stopped, unchanged.
+  const std::string first = folder.File("first.xml"), second = folder.File("second.xml");
+  EXPECT_TRUE(recorder.SaveRecord(first));
+  EXPECT_TRUE(recorder.SaveRecord(second));
+  EXPECT_EQ(ReadWholeFile(first), threePages);
+  EXPECT_EQ(ReadWholeFile(second), threePages);
+  EXPECT_EQ(recorder.GetState(), kRecorderStopped);
+
+  // Start after Stop discards the record and begins again at page1.
+  StartPauseOrResume(recorder);
+  EXPECT_TRUE(recorder.IsRecordEmpty());
+  RecordGet(recorder, "http://d/");
+  EXPECT_EQ(recorder.GetRecordText(), std::string(kOpening) + UrlLine(1, "http://d/"));
+
+  // Save while paused closes the document and stops.
+  StartPauseOrResume(recorder);
+  EXPECT_TRUE(recorder.SaveRecord(folder.File("paused.xml")));
+  EXPECT_EQ(recorder.GetState(), kRecorderStopped);
+  EXPECT_EQ(ReadWholeFile(folder.File("paused.xml")),
+            std::string(kOpening) + UrlLine(1, "http://d/") + kClosing);
+}
+
+TEST(PageRecorder, SaveWhileRecordingWritesACompleteDocumentAndStops) {
+  TempFolder folder;
+  CPageRecorder recorder;
+  recorder.SetState(kRecorderRecording);
+  RecordGet(recorder, "http://a/");
+  const std::string path = folder.File("live.xml");
+  EXPECT_TRUE(recorder.SaveRecord(path));
+  EXPECT_EQ(recorder.GetState(), kRecorderStopped);
+  const std::string complete = std::string(kOpening) + UrlLine(1, "http://a/") + kClosing;
+  EXPECT_EQ(ReadWholeFile(path), complete);
+  EXPECT_FALSE(RecordGet(recorder, "http://late/"));
+  EXPECT_EQ(recorder.GetRecordText(), complete);
+}
+
+TEST(PageRecorder, PageAfterCloseNeverStartsASecondDocument) {
+  // A Stop is a close followed by a state change; a page arriving in between
+  // must not open a second document behind the first.
+  CPageRecorder recorder;
+  recorder.SetState(kRecorderRecording);
+  RecordGet(recorder, "http://a/");
+  recorder.CloseRecord();
+  EXPECT_FALSE(RecordGet(recorder, "http://between/"));
+  recorder.SetState(kRecorderStopped);
+  EXPECT_EQ(recorder.GetRecordText(), std::string(kOpening) + UrlLine(1, "http://a/") + kClosing);
+}
+
+TEST(PageRecorder, SaveFailuresShowTheirMessages) {
+  TempFolder folder;
+  CPageRecorder recorder;
+  MessageCapture capture;
+
+  recorder.SetState(kRecorderRecording);
+  const std::string nothing = folder.File("nothing.xml");
+  EXPECT_FALSE(recorder.SaveRecord(nothing));
+  ASSERT_EQ(capture.Messages().size(), 1u);
+  EXPECT_EQ(capture.Messages()[0], "Nothing to write on disk.");
+  EXPECT_EQ(recorder.GetState(), kRecorderRecording);
+  EXPECT_FALSE(std::filesystem::exists(nothing));
+
+  RecordGet(recorder, "http://a/");
+  const std::string badPath = folder.File("no/such/folder/record.xml");
+  EXPECT_FALSE(recorder.SaveRecord(badPath));
+  ASSERT_EQ(capture.Messages().size(), 2u);
+  EXPECT_EQ(capture.Messages()[1], "Record error. Can't create " + badPath + " (2)");
+  // The record and the stopped state stay, so another path can be tried.
+  EXPECT_EQ(recorder.GetState(), kRecorderStopped);
+  const std::string goodPath = folder.File("retry.xml");
+  EXPECT_TRUE(recorder.SaveRecord(goodPath));
+  EXPECT_EQ(ReadWholeFile(goodPath), std::string(kOpening) + UrlLine(1, "http://a/") + kClosing);
+  EXPECT_EQ(capture.Messages().size(), 2u);
+
+  if (access("/dev/full", W_OK) == 0) {
+    EXPECT_FALSE(recorder.SaveRecord("/dev/full"));
+    ASSERT_EQ(capture.Messages().size(), 3u);
+    EXPECT_EQ(capture.Messages()[2], "Record error. Can't write /dev/full (28)");
+  }
+}
+
+TEST(PageRecorder, ConcurrentPagesNeverInterleave) {
+  CPageRecorder recorder;
+  recorder.SetState(kRecorderRecording);
+  constexpr int kThreads = 4;
+  constexpr int kPagesEach = 1000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&recorder, t] {
+      const std::string tag = "t" + std::to_string(t);
+      for (int i = 0; i < kPagesEach; ++i) {
+        const std::string url = "http://" + tag + "/" + std::to_string(i);
+        const Texts names{"X-A", "X-B", "X-C"}, values{url, url, url};
+        recorder.RecordPage(url, {}, {}, names, values);
+        recorder.GetUrlHistory().Add(url);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  Stop(recorder);
+
+  // Every page must read as one uninterrupted block: its start tag, its own three
+  // headers, its end tag, numbered in the order the blocks appear.
+  const std::string text = recorder.GetRecordText();
+  ASSERT_TRUE(text.starts_with(kOpening));
+  std::size_t at = std::string_view(kOpening).size();
+  std::vector<int> nextPerThread(kThreads, 0);
+  for (int page = 1; page <= kThreads * kPagesEach; ++page) {
+    const std::size_t sourceAt = text.find("source=\"", at);
+    ASSERT_NE(sourceAt, std::string::npos);
+    const std::size_t sourceEnd = text.find('"', sourceAt + 8);
+    const std::string url = text.substr(sourceAt + 8, sourceEnd - sourceAt - 8);
+    const std::string expected = " <url name=\"page" + std::to_string(page) + "\" source=\"" + url +
+                                 "\" method=\"get\">\r\n  <header name=\"X-A\" value=\"" + url +
+                                 "\"/>\r\n  <header name=\"X-B\" value=\"" + url +
+                                 "\"/>\r\n  <header name=\"X-C\" value=\"" + url +
+                                 "\"/>\r\n </url>\r\n";
+    ASSERT_EQ(text.compare(at, expected.size(), expected), 0) << "page " << page;
+    at += expected.size();
+    const int thread = url[8] - '0';
+    EXPECT_EQ(url,
+              "http://t" + std::to_string(thread) + "/" + std::to_string(nextPerThread[thread]++));
+  }
+  EXPECT_EQ(text.substr(at), kClosing);
+  EXPECT_EQ(recorder.GetUrlHistory().Count(), CUrlHistory::kMaxEntries);
+}
+
+TEST(PageRecorder, OneRecorderPerProcess) {
+  EXPECT_EQ(&GetPageRecorder(), &GetPageRecorder());
+  EXPECT_EQ(GetPageRecorder().GetState(), kRecorderStopped);
+}
+
+}  // namespace
