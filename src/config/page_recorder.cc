@@ -80,6 +80,7 @@ void CPageRecorder::SetState(int state) {
 
 bool CPageRecorder::RecordPage(std::string_view url, TextList fieldNames, TextList fieldValues,
                                TextList headerNames, TextList headerValues) {
+  if (GetState() != kRecorderRecording) return false;
   // Escaping converts the character set under the converter's own lock, so it is
   // done before this recorder's lock is taken.
   const std::string source = EscapeXmlText(url);
