@@ -38,9 +38,34 @@ class CIconv {
   iconv_t m_handle;
 };
 
-// Converts the whole text; a sequence the target cannot take, or an invalid one
-// in the source, becomes "?" and the scan goes on after its first byte.
+// Bytes of the UTF-8 character at the front of `bytes`: a whole character when it
+// is well formed, else its longest well-formed start (at least one byte), so that
+// each character the target set lacks, and each broken sequence, becomes one "?".
+std::size_t Utf8UnitLength(std::string_view bytes) {
+  const unsigned char lead = static_cast<unsigned char>(bytes[0]);
+  if (lead < 0xC2 || lead > 0xF4) return 1;
+  std::size_t trailing = lead < 0xE0 ? 1 : (lead < 0xF0 ? 2 : 3);
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead == 0xE0) low = 0xA0;
+  if (lead == 0xED) high = 0x9F;  // no UTF-16 surrogates
+  if (lead == 0xF0) low = 0x90;
+  if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  std::size_t length = 1;
+  while (length <= trailing && length < bytes.size()) {
+    const unsigned char c = static_cast<unsigned char>(bytes[length]);
+    if (c < low || c > high) break;
+    low = 0x80;
+    high = 0xBF;
+    ++length;
+  }
+  return length;
+}
+
+// Converts the whole text; a character the target cannot take, or an invalid
+// sequence in the source, becomes "?" and the scan goes on after it (after one
+// byte when the source is not UTF-8).
 std::string Convert(std::string_view text, const char* to, const char* from) {
+  const bool fromUtf8 = EqualsNoCase(from, "UTF-8");
   CIconv converter(to, from);
   if (!converter.IsOpen()) return std::string(text);
   std::string out;
@@ -55,10 +80,11 @@ std::string Convert(std::string_view text, const char* to, const char* from) {
     out.append(chunk, outPtr - chunk);
     if (rc != static_cast<size_t>(-1)) continue;
     if (errno == E2BIG) continue;
-    // EILSEQ or EINVAL (truncated sequence at the end): replace one byte.
+    // EILSEQ or EINVAL (truncated sequence at the end): replace one character.
+    const std::size_t skip = fromUtf8 ? Utf8UnitLength(std::string_view(in, inLeft)) : 1;
     out.push_back('?');
-    ++in;
-    --inLeft;
+    in += skip;
+    inLeft -= skip;
     iconv(converter.Get(), nullptr, nullptr, nullptr, nullptr);
   }
   char* outPtr = chunk;

@@ -1,6 +1,7 @@
 // Message boxes: standard error plus an optional listener.
 #include "core/user_messages.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -9,14 +10,17 @@ namespace {
 
 std::mutex g_listenerLock;
 MessageListener g_listener;
+std::atomic<bool> g_echo{true};
 
 }  // namespace
 
 void ShowMessageBox(std::string_view caption, std::string_view text) {
-  std::string line;
-  line.reserve(caption.size() + text.size() + 3);
-  line.append(caption).append(": ").append(text).push_back('\n');
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  if (g_echo.load()) {
+    std::string line;
+    line.reserve(caption.size() + text.size() + 3);
+    line.append(caption).append(": ").append(text).push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), stderr);
+  }
   MessageListener listener;
   {
     std::lock_guard<std::mutex> guard(g_listenerLock);
@@ -32,3 +36,5 @@ MessageListener SetMessageListener(MessageListener listener) {
   std::swap(listener, g_listener);
   return listener;
 }
+
+bool SetMessageEcho(bool echo) { return g_echo.exchange(echo); }

@@ -17,3 +17,7 @@ void ShowAppMessage(std::string_view text);
 using MessageListener = std::function<void(std::string_view caption, std::string_view text)>;
 // Installs a listener (an empty one removes it); returns the previous one.
 MessageListener SetMessageListener(MessageListener listener);
+
+// Turns the copy on standard error on (the default) or off, for callers such as
+// fuzz targets that see thousands of messages; returns the previous setting.
+bool SetMessageEcho(bool echo);

@@ -74,7 +74,11 @@ CXmlNode* CXmlNode::AddChild(const CPooledString& name) {
   std::unique_ptr<CXmlNode> child(new (std::nothrow) CXmlNode(name));
   if (!child) return nullptr;
   child->m_parent = this;
-  m_children.push_back(std::move(child));
+  try {
+    m_children.push_back(std::move(child));
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // the list could not grow
+  }
   return m_children.back().get();
 }
 
@@ -91,8 +95,26 @@ void CXmlNode::RemoveAll() {
   }
 }
 
+bool CXmlNode::IsInSubtreeOf(const CXmlNode* node) const {
+  for (const CXmlNode* walk = this; walk != nullptr; walk = walk->m_parent)
+    if (walk == node) return true;
+  return false;
+}
+
 void CXmlNode::CopyFrom(const CXmlNode* other) {
   if (other == nullptr) return;
+  // Copying a node into itself or into one of its descendants would chase the
+  // copies being made; copy from a snapshot taken first instead.
+  if (IsInSubtreeOf(other)) {
+    CXmlNode snapshot;
+    snapshot.CopyTree(other);
+    CopyTree(&snapshot);
+    return;
+  }
+  CopyTree(other);
+}
+
+void CXmlNode::CopyTree(const CXmlNode* other) {
   // Each step copies one source node's name, text and attributes into its target
   // and queues its children, so arbitrarily deep trees use no stack.
   std::vector<std::pair<const CXmlNode*, CXmlNode*>> work{{other, this}};
@@ -103,12 +125,12 @@ void CXmlNode::CopyFrom(const CXmlNode* other) {
     target->m_text = source->m_text;
     for (const Attribute& attribute : source->m_attributes)
       target->AddAttribute(attribute.first, attribute.second);
-    // Counted first: copying a node into itself must not chase its own new children.
     const std::size_t count = source->m_children.size();
     const std::size_t firstNew = target->m_children.size();
     for (std::size_t i = 0; i < count; ++i)
       if (target->AddChild(source->m_children[i]->m_name) == nullptr) return;
     for (std::size_t i = count; i > 0; --i)
-      work.emplace_back(source->m_children[i - 1].get(), target->m_children[firstNew + i - 1].get());
+      work.emplace_back(source->m_children[i - 1].get(),
+                        target->m_children[firstNew + i - 1].get());
   }
 }

@@ -59,6 +59,10 @@ class CXmlNode {
  private:
   using Attribute = std::pair<CPooledString, CPooledString>;
 
+  bool IsInSubtreeOf(const CXmlNode* node) const;
+  // CopyFrom for a source outside this node's ancestry.
+  void CopyTree(const CXmlNode* other);
+
   CXmlNode* m_parent = nullptr;
   CPooledString m_name;
   CPooledString m_text;

@@ -1,9 +1,11 @@
 // XML input: the line tokenizer, the tree builder and reader-side decoding.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <fstream>
-#include <string_view>
 #include <string>
+#include <string_view>
 
 #include "core/heap_string.h"
 #include "core/pooled_string.h"
@@ -22,7 +24,9 @@ enum XmlTokenKind : int {
   kXmlCData = 7,
 };
 
-// Line-oriented tokenizer for the XML subset the program writes.
+// Line-oriented tokenizer for the XML subset the program writes. Each call takes
+// one step on the current line: it delivers a token, moves on in the line, reads
+// the next line, or fails, so every file ends after finitely many calls.
 class CXmlParser {
  public:
   CXmlParser() = default;
@@ -45,24 +49,41 @@ class CXmlParser {
   const CPooledString& GetAttributeValue() const { return m_attributeValue; }
   const CHeapString& GetDeclaration() const { return m_declaration; }
   const CHeapString& GetLastError() const { return m_lastError; }
-  int GetLineNumber() const { return m_lineNumber; }
+  std::int64_t GetLineNumber() const { return m_lineNumber; }
 
  private:
+  bool Open();
+  bool ReadLine();
+  void ReportError(std::string_view message);
+
+  // One step on the current line; false with `message` set on a syntax error.
   bool TokenizeLine(std::string& message);
+  void CloseSection(std::string_view line, std::size_t i, std::string_view terminator, int kind);
+  void CollectAttributeValue(std::string_view line, std::size_t i);
+  void CollectText(std::string_view line, std::size_t i);
+  bool ReadMarkup(std::string_view line, std::size_t i, std::string& message);
+  bool ReadTagStart(std::string_view line, std::size_t i, std::string& message);
+  bool ReadAttributePart(std::string_view line, std::size_t i, std::string& message);
 
   std::ifstream m_file;
   bool m_open = false;
   CPooledString m_fileName;
   bool m_showErrors = false;
   CHeapString m_lastError;
+  std::string m_readBuffer;  // the raw line, reused so long lines are not reallocated
   CHeapString m_line;
-  int m_position = -1;
-  int m_lineNumber = 0;
+  std::ptrdiff_t m_position = -1;  // -1: a new line is needed
+  std::int64_t m_lineNumber = 0;
   int m_tokenKind = kXmlNothing;
   CPooledString m_elementName;
   CPooledString m_text;
   CPooledString m_attributeName;
   CPooledString m_attributeValue;
+  // The attribute value being collected, possibly over several lines. Kept out of
+  // the pool until complete, so a value spanning many lines costs linear time.
+  std::string m_valueBuffer;
+  // An attribute name was read in the open tag and no "=" has used it yet.
+  bool m_attributeNamePending = false;
   CHeapString m_declaration;
   bool m_inComment = false;
   bool m_inCData = false;
@@ -72,7 +93,9 @@ class CXmlParser {
 };
 
 // Reads the file and appends its elements under `document`. Parse errors are
-// always shown; see the builder's rules for the result.
+// always shown; the tree builder's own errors only when `showErrors` is set.
+// True also after a parse error (the tree up to the faulty line stays) and for a
+// file that cannot be opened; false for unbalanced end tags or exhausted memory.
 bool LoadXmlFile(const char* fileName, bool showErrors, CXmlNode& document);
 
 // UTF-8 to the narrow set, then "&lt;" "&quot;" "&amp;" replaced once each.

@@ -1,0 +1,437 @@
+// Reading XML files: the line tokenizer CXmlParser, the tree builder LoadXmlFile
+// and the reader-side text decoding.
+#include "xml/xml_reader.h"
+
+#include <string>
+
+#include "core/code_page.h"
+#include "core/user_messages.h"
+#include "xml/xml_node.h"
+
+namespace {
+
+constexpr std::ptrdiff_t kNeedLine = -1;
+constexpr std::string_view kParserCaption = "xml parser error";
+constexpr std::string_view kBuilderCaption = "xml dom reader";
+constexpr std::string_view kLineBreak = "\r\n";
+
+// Whitespace of the tokenizer: a tab is an ordinary character.
+bool IsXmlSpace(char c) { return c == ' ' || c == '\n' || c == '\r'; }
+
+std::size_t SkipSpace(std::string_view line, std::size_t from) {
+  while (from < line.size() && IsXmlSpace(line[from])) ++from;
+  return from;
+}
+
+// Index of the first of `stops` at or after `from`, or the line's length.
+std::size_t FindStop(std::string_view line, std::size_t from, std::string_view stops) {
+  const std::size_t at = line.find_first_of(stops, from);
+  return at == std::string_view::npos ? line.size() : at;
+}
+
+// A tag name ends before whitespace, before a "/" that is not its first
+// character, before ">", or at the end of the line.
+std::size_t TagNameEnd(std::string_view line, std::size_t from) {
+  std::size_t end = from;
+  for (; end < line.size(); ++end) {
+    const char c = line[end];
+    if (IsXmlSpace(c) || c == '>' || (c == '/' && end != from)) break;
+  }
+  return end;
+}
+
+// Blank text between elements is not an element's text: only a byte from 0x21
+// to 0x7F makes it one (bytes 0x80 to 0xFF count as blanks, as signed chars).
+bool HasVisibleByte(std::string_view text) {
+  for (char c : text)
+    if (static_cast<signed char>(c) > ' ') return true;
+  return false;
+}
+
+// One pass over the text, so a replacement's result is never examined again.
+std::string ReplaceEntities(std::string_view text) {
+  static constexpr std::pair<std::string_view, char> kEntities[] = {
+      {"&lt;", '<'}, {"&quot;", '"'}, {"&amp;", '&'}};
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t amp = text.find('&', i);
+    if (amp == std::string_view::npos) break;
+    out.append(text.substr(i, amp - i));
+    i = amp + 1;
+    bool replaced = false;
+    for (const auto& [entity, replacement] : kEntities) {
+      if (text.substr(amp, entity.size()) != entity) continue;
+      out.push_back(replacement);
+      i = amp + entity.size();
+      replaced = true;
+      break;
+    }
+    if (!replaced) out.push_back('&');
+  }
+  out.append(text.substr(i));
+  return out;
+}
+
+}  // namespace
+
+std::string DecodeXmlText(std::string_view text) {
+  if (text.empty()) return {};
+  return ReplaceEntities(Utf8ToNarrow(text));
+}
+
+// ---- CXmlParser: file and driver ----
+
+CXmlParser::~CXmlParser() { Close(); }
+
+void CXmlParser::SetFileName(const CPooledString& fileName) {
+  if (!m_open) m_fileName = fileName;
+}
+
+void CXmlParser::Close() {
+  if (m_open) m_file.close();
+  m_open = false;
+}
+
+bool CXmlParser::Open() {
+  if (m_fileName.IsEmpty()) return false;
+  // Plain reading takes no lock, so other readers and writers may use the file.
+  m_file.open(m_fileName.GetText(), std::ios::in | std::ios::binary);
+  if (!m_file.is_open()) return false;
+  m_open = true;
+  m_position = kNeedLine;
+  m_lineNumber = 0;
+  m_inComment = m_inCData = m_inTag = m_afterEquals = m_inContent = false;
+  m_lastError.Clear();
+  m_elementName.Clear();
+  m_text.Clear();
+  m_attributeName.Clear();
+  m_attributeValue.Clear();
+  m_valueBuffer.clear();
+  m_attributeNamePending = false;
+  m_declaration.Clear();
+  return true;
+}
+
+// The next line without its terminator: "\n" ends a line and a "\r" before it is
+// dropped too, so files with CR LF and LF line ends read alike. The line ends at
+// its first NUL byte, like every text of the program.
+bool CXmlParser::ReadLine() {
+  if (!std::getline(m_file, m_readBuffer)) return false;
+  if (!m_readBuffer.empty() && m_readBuffer.back() == '\r') m_readBuffer.pop_back();
+  m_line = std::string_view(m_readBuffer);
+  ++m_lineNumber;
+  m_position = 0;
+  return true;
+}
+
+void CXmlParser::ReportError(std::string_view message) {
+  std::string text = "Parse error in line " + std::to_string(m_lineNumber) + " : (";
+  text.append(message).push_back(')');
+  m_lastError = std::string_view(text);
+  if (m_showErrors) ShowMessageBox(kParserCaption, text);
+}
+
+bool CXmlParser::NextToken() {
+  if (!m_open && !Open()) return false;
+  if (m_position == kNeedLine && !ReadLine()) return false;
+  std::string message;
+  if (TokenizeLine(message)) return true;
+  ReportError(message);
+  return false;
+}
+
+// ---- CXmlParser: the line tokenizer ----
+
+bool CXmlParser::TokenizeLine(std::string& message) {
+  m_tokenKind = kXmlNothing;
+  const std::string_view line = m_line.View();
+  std::size_t i = static_cast<std::size_t>(m_position);
+  if (i >= line.size()) {
+    // A line break inside a started attribute value belongs to the value, also
+    // right after its opening quote and on a blank line, so none is lost.
+    if (m_afterEquals && !m_valueBuffer.empty()) m_valueBuffer.append(kLineBreak);
+    m_position = kNeedLine;
+    return true;
+  }
+  if (m_inTag && !m_afterEquals) {
+    i = SkipSpace(line, i);
+    if (i >= line.size()) {
+      m_position = kNeedLine;
+      return true;
+    }
+  }
+  if (m_inComment) {
+    CloseSection(line, i, "-->", kXmlComment);
+    return true;
+  }
+  if (m_inCData) {
+    CloseSection(line, i, "]]>", kXmlCData);
+    return true;
+  }
+  if (m_afterEquals) {
+    CollectAttributeValue(line, i);
+    return true;
+  }
+  if (m_inContent) {
+    CollectText(line, i);
+    return true;
+  }
+  return ReadMarkup(line, i, message);
+}
+
+// Inside a comment or CDATA section: its end switches to text, else the section
+// goes on past this line. The content is never delivered.
+void CXmlParser::CloseSection(std::string_view line, std::size_t i, std::string_view terminator,
+                              int kind) {
+  const std::size_t end = line.find(terminator, i);
+  if (end == std::string_view::npos) {
+    m_tokenKind = kind;
+    m_position = kNeedLine;
+    return;
+  }
+  m_position = static_cast<std::ptrdiff_t>(end + terminator.size());
+  m_inComment = m_inCData = m_afterEquals = m_inTag = false;
+  m_inContent = true;
+  m_text.Clear();
+}
+
+// After "=": first the opening character (whatever it is), then everything up to
+// a quote, a line break or ">". A value running to the end of the line goes on in
+// the next one.
+void CXmlParser::CollectAttributeValue(std::string_view line, std::size_t i) {
+  if (m_valueBuffer.empty()) {
+    i = SkipSpace(line, i);
+    if (i >= line.size()) {
+      m_position = kNeedLine;
+      return;
+    }
+    m_valueBuffer.push_back(line[i]);
+    m_position = static_cast<std::ptrdiff_t>(i + 1);
+    return;
+  }
+  const std::size_t stop = FindStop(line, i, "\"'\n\r>");
+  m_valueBuffer.append(line.substr(i, stop - i));
+  if (stop == line.size()) {
+    m_position = static_cast<std::ptrdiff_t>(stop);  // the line break is added next step
+    return;
+  }
+  const std::size_t first = m_valueBuffer.find_first_not_of("\"'");
+  m_attributeValue = first == std::string::npos
+                         ? CPooledString()
+                         : CPooledString(std::string_view(m_valueBuffer).substr(first));
+  m_valueBuffer.clear();
+  m_afterEquals = false;
+  m_tokenKind = kXmlAttribute;
+  m_position = static_cast<std::ptrdiff_t>(line[stop] == '>' ? stop : stop + 1);
+}
+
+// Text up to a line break or "<"; each piece replaces the previous text.
+void CXmlParser::CollectText(std::string_view line, std::size_t i) {
+  const std::size_t stop = FindStop(line, i, "\n\r<");
+  m_text = CPooledString(line.substr(i, stop - i));
+  m_tokenKind = m_text.IsEmpty() ? kXmlNothing : kXmlText;
+  m_position = static_cast<std::ptrdiff_t>(stop);
+  if (stop == line.size()) return;
+  if (line[stop] == '<') {
+    m_inContent = false;
+    return;
+  }
+  // A line break character inside the line ends this piece; the text goes on
+  // after it (stopping on it would find the same empty piece forever).
+  m_position = static_cast<std::ptrdiff_t>(stop + 1);
+}
+
+// Outside text, comments and values: tag starts and ends, "?", "/", "=" and
+// attribute names.
+bool CXmlParser::ReadMarkup(std::string_view line, std::size_t i, std::string& message) {
+  switch (line[i]) {
+    case '<':
+      return ReadTagStart(line, i + 1, message);
+    case '?':  // the "?" of "?>"
+      m_position = static_cast<std::ptrdiff_t>(i + 1);
+      return true;
+    case '/':  // the "/" of "/>": ends the element named last
+      m_position = static_cast<std::ptrdiff_t>(FindStop(line, i, " \n\r>"));
+      m_tokenKind = kXmlEndElement;
+      return true;
+    case '>':
+      m_afterEquals = m_inTag = false;
+      m_inContent = true;
+      m_text.Clear();
+      m_position = static_cast<std::ptrdiff_t>(i + 1);
+      return true;
+  }
+  if (!m_inTag) {
+    message = "Syntax error";
+    return false;
+  }
+  return ReadAttributePart(line, i, message);
+}
+
+bool CXmlParser::ReadTagStart(std::string_view line, std::size_t i, std::string& message) {
+  if (m_inTag) {
+    message = "Bad '<' symbol";
+    return false;
+  }
+  m_inTag = true;
+  m_inCData = m_inComment = m_inContent = m_afterEquals = false;
+  m_attributeNamePending = false;
+  const std::size_t start = SkipSpace(line, i);
+  if (start >= line.size()) {
+    message = "'<' symbol not allowed at the end of a line";
+    return false;
+  }
+  const std::string_view rest = line.substr(start);
+  if (rest.starts_with("!--")) {
+    m_tokenKind = kXmlComment;
+    m_inComment = true;
+    m_position = static_cast<std::ptrdiff_t>(start + 3);
+    return true;
+  }
+  if (rest.starts_with("![CDATA[")) {
+    m_tokenKind = kXmlCData;
+    m_inCData = true;
+    m_position = static_cast<std::ptrdiff_t>(start + 8);
+    return true;
+  }
+  const std::size_t end = TagNameEnd(line, start);
+  if (end == start) {
+    message = "Empty element name";
+    return false;
+  }
+  const std::string_view name = line.substr(start, end - start);
+  if (name[0] == '?' || name[0] == '!') {
+    m_tokenKind = kXmlDeclaration;
+    m_declaration = name;
+    m_elementName.Clear();
+  } else if (name[0] == '/') {
+    m_tokenKind = kXmlEndElement;
+    m_elementName = CPooledString(name.substr(1));
+  } else {
+    m_tokenKind = kXmlStartElement;
+    m_elementName = CPooledString(name);
+  }
+  m_position = static_cast<std::ptrdiff_t>(end);
+  return true;
+}
+
+// Inside a tag: "=" starts the value of the attribute named just before it;
+// anything else is an attribute name.
+bool CXmlParser::ReadAttributePart(std::string_view line, std::size_t i, std::string& message) {
+  if (line[i] == '=') {
+    // Without a name of its own the value would be stored under a name left
+    // over from an earlier attribute or tag.
+    if (!m_attributeNamePending) {
+      message = "Missing attribute name before '='";
+      return false;
+    }
+    m_attributeNamePending = false;
+    m_afterEquals = true;
+    m_valueBuffer.clear();
+    m_position = static_cast<std::ptrdiff_t>(i + 1);
+    return true;
+  }
+  const std::size_t stop = FindStop(line, i, " \n\r=>");
+  m_attributeName = CPooledString(line.substr(i, stop - i));
+  m_attributeValue.Clear();
+  m_attributeNamePending = true;
+  m_position = static_cast<std::ptrdiff_t>(stop);
+  return true;
+}
+
+// ---- LoadXmlFile: the tree builder ----
+
+namespace {
+
+// Turns the parser's tokens into nodes under a document node.
+class CXmlTreeBuilder {
+ public:
+  CXmlTreeBuilder(CXmlNode& document, bool showErrors)
+      : m_current(&document), m_showErrors(showErrors) {}
+
+  bool IsGood() const { return m_good; }
+  void Take(const CXmlParser& parser);
+
+ private:
+  const std::string& DecodedElementName(const CPooledString& raw);
+  void StartElement(const std::string& name);
+  void EndElement(const std::string& name);
+  void Fail(const std::string& text);
+
+  CXmlNode* m_current;
+  bool m_showErrors;
+  bool m_good = true;
+  // The element name comes with every attribute and text token; decoding it once
+  // per distinct name keeps a tag with many attributes linear.
+  CPooledString m_rawElementName;
+  std::string m_elementName;
+};
+
+const std::string& CXmlTreeBuilder::DecodedElementName(const CPooledString& raw) {
+  if (raw != m_rawElementName) {
+    m_rawElementName = raw;
+    m_elementName = DecodeXmlText(raw.View());
+  }
+  return m_elementName;
+}
+
+void CXmlTreeBuilder::Fail(const std::string& text) {
+  m_good = false;
+  if (m_showErrors) ShowMessageBox(kBuilderCaption, text);
+}
+
+void CXmlTreeBuilder::StartElement(const std::string& name) {
+  if (name.empty()) return;
+  CXmlNode* child = m_current->AddChild(CPooledString(std::string_view(name)));
+  if (child == nullptr) return Fail("out of memory");
+  m_current = child;
+}
+
+// The end tag's name is not compared with the open element's: it closes it.
+void CXmlTreeBuilder::EndElement(const std::string& name) {
+  if (name.empty()) return;
+  CXmlNode* parent = m_current->GetParent();
+  if (parent == nullptr) return Fail("unbalanced " + name + " element tags");
+  m_current = parent;
+}
+
+void CXmlTreeBuilder::Take(const CXmlParser& parser) {
+  switch (parser.GetTokenKind()) {
+    case kXmlStartElement:
+      StartElement(DecodedElementName(parser.GetElementName()));
+      return;
+    case kXmlEndElement:
+      EndElement(DecodedElementName(parser.GetElementName()));
+      return;
+    case kXmlAttribute: {
+      const std::string name = DecodeXmlText(parser.GetAttributeName().View());
+      if (name.empty() || DecodedElementName(parser.GetElementName()).empty()) return;
+      const std::string value = DecodeXmlText(parser.GetAttributeValue().View());
+      m_current->AddAttribute(CPooledString(std::string_view(name)),
+                              CPooledString(std::string_view(value)));
+      return;
+    }
+    case kXmlText: {
+      const std::string text = DecodeXmlText(parser.GetText().View());
+      if (DecodedElementName(parser.GetElementName()).empty() || !HasVisibleByte(text)) return;
+      m_current->SetText(CPooledString(std::string_view(text)));
+      return;
+    }
+    default:
+      return;  // steps, declarations, comments and CDATA add nothing
+  }
+}
+
+}  // namespace
+
+bool LoadXmlFile(const char* fileName, bool showErrors, CXmlNode& document) {
+  CXmlParser parser;
+  parser.SetShowErrors(true);
+  parser.SetFileName(fileName);
+  CXmlTreeBuilder builder(document, showErrors);
+  while (builder.IsGood() && parser.NextToken()) builder.Take(parser);
+  parser.Close();
+  return builder.IsGood();
+}

@@ -1,0 +1,406 @@
+#include "xml/xml_reader.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/code_page.h"
+#include "core/user_messages.h"
+#include "xml/xml_node.h"
+
+namespace {
+
+using Message = std::pair<std::string, std::string>;
+
+// Each test gets its own folder for input files and captures every message box.
+class XmlReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "lumbra-xml-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    m_folder = pattern;
+    m_previousEcho = SetMessageEcho(false);
+    m_previousListener =
+        SetMessageListener([this](std::string_view caption, std::string_view text) {
+          m_messages.emplace_back(std::string(caption), std::string(text));
+        });
+  }
+
+  void TearDown() override {
+    SetMessageListener(m_previousListener);
+    SetMessageEcho(m_previousEcho);
+    std::filesystem::remove_all(m_folder);
+  }
+
+  std::string WriteInput(std::string_view content) {
+    std::string path = (m_folder / ("input" + std::to_string(m_fileCount++) + ".xml")).string();
+    std::ofstream out(path, std::ios::binary);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    return path;
+  }
+
+  // Loads `content` into a fresh document.
+  bool Load(std::string_view content, bool showErrors = true) {
+    m_document.RemoveAll();
+    m_messages.clear();
+    return LoadXmlFile(WriteInput(content).c_str(), showErrors, m_document);
+  }
+
+  // The tokens of a file other than kind 0, as "kind:data" texts, and the number
+  // of calls NextToken took (it gives up after a million, so a tokenizer that
+  // stops moving fails instead of hanging).
+  std::vector<std::string> TokensOf(std::string_view content, std::size_t* calls = nullptr) {
+    CXmlParser parser;
+    parser.SetFileName(CPooledString(std::string_view(WriteInput(content))));
+    std::vector<std::string> tokens;
+    std::size_t count = 0;
+    while (count < 1000000 && parser.NextToken()) {
+      ++count;
+      const int kind = parser.GetTokenKind();
+      std::string data;
+      if (kind == kXmlStartElement || kind == kXmlEndElement)
+        data = parser.GetElementName().ToString();
+      if (kind == kXmlAttribute)
+        data = parser.GetAttributeName().ToString() + "=" + parser.GetAttributeValue().ToString();
+      if (kind == kXmlText) data = parser.GetText().ToString();
+      if (kind == kXmlDeclaration) data = parser.GetDeclaration().ToString();
+      if (kind != kXmlNothing) tokens.push_back(std::to_string(kind) + ":" + data);
+    }
+    if (calls) *calls = count;
+    return tokens;
+  }
+
+  std::filesystem::path m_folder;
+  int m_fileCount = 0;
+  bool m_previousEcho = true;
+  MessageListener m_previousListener;
+  std::vector<Message> m_messages;
+  CXmlNode m_document{"__root__"};
+};
+
+using TokenList = std::vector<std::string>;
+
+TEST_F(XmlReaderTest, TagsGiveStartAndEndTokensAndBuildTheTree) {
+  EXPECT_EQ(TokensOf("<a>yes</a>"), (TokenList{"1:a", "4:yes", "2:a"}));
+  EXPECT_EQ(TokensOf("<a x='1' y=\"2\"/>"), (TokenList{"1:a", "3:x=1", "3:y=2", "2:a"}));
+  EXPECT_EQ(TokensOf("< a >\n< /a >"), (TokenList{"1:a", "2:a"}));
+
+  ASSERT_TRUE(Load("<a>yes</a>"));
+  ASSERT_EQ(m_document.GetChildCount(), 1);
+  EXPECT_EQ(m_document.GetChild(0)->GetName().View(), "a");
+  EXPECT_EQ(m_document.GetChild(0)->GetText().View(), "yes");
+  EXPECT_EQ(m_document.GetChild(0)->GetParent(), &m_document);
+
+  ASSERT_TRUE(Load("<a x='1' y=\"2\"/>"));
+  CXmlNode* a = m_document.FindChild("a");
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(a->GetAttributeCount(), 2);
+  EXPECT_EQ(a->GetAttributeName(0).View(), "x");
+  EXPECT_EQ(a->GetAttributeValue(0).View(), "1");
+  EXPECT_EQ(a->GetAttributeName(1).View(), "y");
+  EXPECT_EQ(a->GetAttributeValue(1).View(), "2");
+  EXPECT_EQ(a->GetChildCount(), 0);
+
+  // A tag may go on in the next line after its name or between attributes.
+  ASSERT_TRUE(
+      Load("<lumbra>\r\n <filterrule\r\n   name=\"ads\"\r\n enabled='no' >\r\n"
+           "</filterrule></lumbra>\r\n"));
+  CXmlNode* rule = m_document.FindChild("lumbra")
+                       ? m_document.FindChild("lumbra")->FindChild("filterrule")
+                       : nullptr;
+  ASSERT_NE(rule, nullptr);
+  EXPECT_EQ(rule->GetAttribute("name").View(), "ads");
+  EXPECT_EQ(rule->GetAttribute("enabled").View(), "no");
+  EXPECT_TRUE(m_messages.empty());
+
+  // An end tag closes the open element whatever it names; a tab is part of a name.
+  ASSERT_TRUE(Load("<a><b></c><d/></a>\n<x\ty>t</x\ty>"));
+  ASSERT_EQ(m_document.GetChildCount(), 2);
+  EXPECT_EQ(m_document.GetChild(0)->GetChildCount(), 2);
+  EXPECT_EQ(m_document.GetChild(1)->GetName().View(), "x\ty");
+  EXPECT_EQ(m_document.FindChild("X\tY")->GetText().View(), "t");
+  EXPECT_EQ(m_document.FindChild("A")->FindChild("D"), m_document.GetChild(0)->GetChild(1));
+  EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(XmlReaderTest, DeclarationsAndProcessingInstructionsAddNothing) {
+  EXPECT_EQ(TokensOf("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!DOCTYPE lumbra>"),
+            (TokenList{"5:?xml", "3:version=1.0", "3:encoding=UTF-8", "5:!DOCTYPE"}));
+  ASSERT_TRUE(
+      Load("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!DOCTYPE lumbra>\r\n"
+           "<lumbra>\r\n <enabled>yes</enabled>\r\n</lumbra>\r\n"));
+  ASSERT_EQ(m_document.GetChildCount(), 1);
+  EXPECT_EQ(m_document.GetAttributeCount(), 0);
+  EXPECT_EQ(m_document.GetChild(0)->FindChild("ENABLED")->GetText().View(), "yes");
+  EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(XmlReaderTest, AttributeValues) {
+  // A value split over lines keeps its line breaks as CR LF, also a break right
+  // after the opening quote and a blank line inside it.
+  ASSERT_TRUE(Load("<a x=\"one\r\ntwo\" y='\r\nlast' z=\"p\n\nq\"/>"));
+  CXmlNode* a = m_document.FindChild("a");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->GetAttribute("x").View(), "one\r\ntwo");
+  EXPECT_EQ(a->GetAttribute("y").View(), "\r\nlast");
+  EXPECT_EQ(a->GetAttribute("z").View(), "p\r\n\r\nq");
+
+  // Blanks around "=", a value on the next line, an empty value, either quote
+  // closing the value, a value cut by ">".
+  ASSERT_TRUE(Load("<a p = \"1\" q=\r\n  \"2\" e=\"\" m=\"x' n='y>text</a>"));
+  a = m_document.FindChild("a");
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(a->GetAttributeCount(), 5);
+  EXPECT_EQ(a->GetAttribute("p").View(), "1");
+  EXPECT_EQ(a->GetAttribute("q").View(), "2");
+  EXPECT_TRUE(a->GetAttribute("e").IsEmpty());
+  EXPECT_EQ(a->GetAttributeName(2).View(), "e");
+  EXPECT_EQ(a->GetAttribute("m").View(), "x");
+  EXPECT_EQ(a->GetAttribute("n").View(), "y");
+  EXPECT_EQ(a->GetText().View(), "text");
+
+  // Entity references are decoded; the same name twice gives two records.
+  ASSERT_TRUE(Load("<c contains=\"&lt;object\" v='&amp;view=ad&amp;' v=\"&quot;\"/>"));
+  CXmlNode* c = m_document.FindChild("c");
+  ASSERT_NE(c, nullptr);
+  ASSERT_EQ(c->GetAttributeCount(), 3);
+  EXPECT_EQ(c->GetAttribute("contains").View(), "<object");
+  EXPECT_EQ(c->GetAttributeValue(1).View(), "&view=ad&");
+  EXPECT_EQ(c->GetAttributeValue(2).View(), "\"");
+  EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(XmlReaderTest, TextKeepsTheLastNonBlankPieceOfItsElement) {
+  EXPECT_EQ(TokensOf("<a>\none\ntwo\n</a>"), (TokenList{"1:a", "4:one", "4:two", "2:a"}));
+  ASSERT_TRUE(Load("<a>\none\ntwo\n</a>"));
+  EXPECT_EQ(m_document.FindChild("a")->GetText().View(), "two");
+
+  // Indentation is no text, text after an end tag lands on the enclosing element,
+  // and text made of blanks and bytes 0x80 to 0xFF is ignored.
+  ASSERT_TRUE(Load("<r>\n  <a>in</a>after\n  <b>\xC3\xA9 \xE2\x82\xAC</b>\n</r>\n"));
+  CXmlNode* r = m_document.FindChild("r");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->GetText().View(), "after");
+  EXPECT_EQ(r->FindChild("a")->GetText().View(), "in");
+  EXPECT_TRUE(r->FindChild("b")->GetText().IsEmpty());
+
+  // A lone CR inside a line ends a piece of text; the text goes on after it.
+  ASSERT_EQ(TokensOf("<a>one\rtwo\r</a>"), (TokenList{"1:a", "4:one", "4:two", "2:a"}));
+  ASSERT_TRUE(Load("<a>one\rtwo\r</a>"));
+  EXPECT_EQ(m_document.FindChild("a")->GetText().View(), "two");
+}
+
+TEST_F(XmlReaderTest, CommentsAndCDataAreDropped) {
+  EXPECT_EQ(TokensOf("<!-- one\ntwo\nthree -->"), (TokenList{"6:", "6:", "6:"}));
+  ASSERT_TRUE(Load("<r>\n<!-- <x>one</x>\n <y a=\"1\"/>\nthree -->\n</r>\n"));
+  ASSERT_EQ(m_document.GetChildCount(), 1);
+  EXPECT_EQ(m_document.GetChild(0)->GetChildCount(), 0);
+  EXPECT_TRUE(m_document.GetChild(0)->GetText().IsEmpty());
+
+  // Text right after a comment is text of the open element.
+  ASSERT_TRUE(Load("<r><!-- c -->tail</r>"));
+  EXPECT_EQ(m_document.FindChild("r")->GetText().View(), "tail");
+
+  EXPECT_EQ(TokensOf("<a><![CDATA[x]]></a>"), (TokenList{"1:a", "7:", "2:a"}));
+  ASSERT_TRUE(Load("<a><![CDATA[x]]></a><b><![CDATA[<c>\n</c>]]></b>"));
+  ASSERT_EQ(m_document.GetChildCount(), 2);
+  EXPECT_TRUE(m_document.GetChild(0)->GetText().IsEmpty());
+  EXPECT_EQ(m_document.GetChild(1)->GetChildCount(), 0);
+  EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(XmlReaderTest, ParseErrorsNameTheLineAndKeepTheTreeBuiltBeforeThem) {
+  struct Case {
+    std::string content;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"\xEF\xBB\xBF<a/>", "Parse error in line 1 : (Syntax error)"},
+      {" <a/>", "Parse error in line 1 : (Syntax error)"},
+      {"\r\n\r\nstray<a/>", "Parse error in line 3 : (Syntax error)"},
+      {"<r>\n<k/>\n<a <b>", "Parse error in line 3 : (Bad '<' symbol)"},
+      {"<r>\n<k/>\n<a/>text<  ",
+       "Parse error in line 3 : ('<' symbol not allowed at the end of a line)"},
+      {"<r>\n<k/>\n< >", "Parse error in line 3 : (Empty element name)"},
+      {"<r>\n<k/>\n<>", "Parse error in line 3 : (Empty element name)"},
+      {"<r>\n<k/>\n<a =\"1\"/>", "Parse error in line 3 : (Missing attribute name before '=')"},
+      {"<r>\n<k/>\n<a x=\"1\" =\"2\"/>",
+       "Parse error in line 3 : (Missing attribute name before '=')"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.content);
+    // Parse errors are shown even when the caller did not ask for errors, and the
+    // load still succeeds with what was read.
+    EXPECT_TRUE(Load(c.content, false));
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0], (Message{"xml parser error", c.message}));
+    if (c.content.starts_with("<r>")) {
+      ASSERT_EQ(m_document.GetChildCount(), 1);
+      EXPECT_EQ(m_document.GetChild(0)->GetChild(0)->GetName().View(), "k");
+    } else {
+      EXPECT_EQ(m_document.GetChildCount(), 0);
+    }
+  }
+
+  // The parser keeps the text; without show-errors it shows nothing.
+  CXmlParser parser;
+  parser.SetFileName(CPooledString(std::string_view(WriteInput("<a>\n<b <c>"))));
+  m_messages.clear();
+  while (parser.NextToken()) {
+  }
+  EXPECT_EQ(parser.GetLastError().View(), "Parse error in line 2 : (Bad '<' symbol)");
+  EXPECT_EQ(parser.GetLineNumber(), 2);
+  EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(XmlReaderTest, BuilderErrorsAndMissingFiles) {
+  // One end tag too many: the builder's error, shown only when asked for.
+  EXPECT_FALSE(Load("<a></b></b>", true));
+  EXPECT_EQ(m_messages, (std::vector<Message>{{"xml dom reader", "unbalanced b element tags"}}));
+  EXPECT_EQ(m_document.GetChildCount(), 1);
+  EXPECT_FALSE(Load("<a></b></b>", false));
+  EXPECT_TRUE(m_messages.empty());
+
+  // Elements left open at the end of the file are kept; the load succeeds.
+  EXPECT_TRUE(Load("<a><b>text"));
+  ASSERT_NE(m_document.FindChild("a"), nullptr);
+  EXPECT_EQ(m_document.FindChild("a")->FindChild("b")->GetText().View(), "text");
+
+  // A file that cannot be opened: success, no elements, no message.
+  m_messages.clear();
+  CXmlNode document("__root__");
+  EXPECT_TRUE(LoadXmlFile((m_folder / "missing.xml").c_str(), true, document));
+  EXPECT_TRUE(LoadXmlFile(nullptr, true, document));
+  EXPECT_EQ(document.GetChildCount(), 0);
+  EXPECT_TRUE(m_messages.empty());
+  EXPECT_TRUE(Load(""));
+  EXPECT_EQ(m_document.GetChildCount(), 0);
+}
+
+TEST_F(XmlReaderTest, DecodeXmlTextReplacesThreeReferencesOnce) {
+  EXPECT_EQ(DecodeXmlText(""), "");
+  EXPECT_EQ(DecodeXmlText("&lt;object"), "<object");
+  EXPECT_EQ(DecodeXmlText("&amp;view=ad&amp;"), "&view=ad&");
+  EXPECT_EQ(DecodeXmlText("&quot;x&quot;"), "\"x\"");
+  EXPECT_EQ(DecodeXmlText("&amp;lt;"), "&lt;");
+  EXPECT_EQ(DecodeXmlText("&amp;amp;"), "&amp;");
+  EXPECT_EQ(DecodeXmlText("&gt;&apos;&#60;&lt&"), "&gt;&apos;&#60;&lt&");
+  // With a UTF-8 narrow set every byte passes unchanged, also broken sequences.
+  std::string high;
+  for (int b = 0x80; b <= 0xFF; ++b) high.push_back(static_cast<char>(b));
+  EXPECT_EQ(DecodeXmlText(high), high);
+}
+
+TEST_F(XmlReaderTest, DecodeXmlTextConvertsToSingleAndDoubleByteSets) {
+  ASSERT_TRUE(SetNarrowCharset("CP1252"));
+  EXPECT_EQ(DecodeXmlText("caf\xC3\xA9 \xE2\x82\xAC &lt;b&gt;"), "caf\xE9 \x80 <b&gt;");
+  // A character the set lacks becomes one "?", whatever its UTF-8 length.
+  EXPECT_EQ(DecodeXmlText("a\xE4\xB8\xAD"
+                          "b\xF0\x9F\x98\x80"
+                          "c"),
+            "a?b?c");
+  ASSERT_TRUE(Load("<a v=\"\xC3\xA9t\xC3\xA9\">na\xC3\xAFve</a>"));
+  EXPECT_EQ(m_document.FindChild("a")->GetAttribute("v").View(), "\xE9t\xE9");
+  EXPECT_EQ(m_document.FindChild("a")->GetText().View(), "na\xEFve");
+
+  ASSERT_TRUE(SetNarrowCharset("CP932"));
+  // Japanese text long enough to need several conversion chunks comes out whole.
+  std::string utf8, sjis;
+  for (int i = 0; i < 2000; ++i) {
+    utf8 += "\xE6\x97\xA5\xE6\x9C\xAC&amp;";  // two kanji and "&amp;"
+    sjis += "\x93\xFA\x96\x7B&";
+  }
+  EXPECT_EQ(DecodeXmlText(utf8), sjis);
+  EXPECT_EQ(DecodeXmlText("\xC3\xA9"), "?");
+  ASSERT_TRUE(SetNarrowCharset("UTF-8"));
+}
+
+TEST_F(XmlReaderTest, HostileInputEndsWithoutCrashOrEndlessLoop) {
+  // Every call takes a step: the number of calls is bounded by the input's size.
+  const std::string tricky[] = {
+      "<a>x\ry\r\r</a>",
+      "<a x=\"",
+      "<a x=\"\n\n\n",
+      "<a x=>\n>",
+      "<a x='1\r2'/>",
+      "?"
+      "?//>>",
+      "<a ? / ? />\n/ / /",
+      "<!-- --> <!--",
+      "<![CDATA[ ]]",
+      "<a\r\r\r",
+      "<?\n?>",
+      std::string("<a>\0<b>", 7),
+  };
+  for (const std::string& input : tricky) {
+    SCOPED_TRACE(input);
+    std::size_t calls = 0;
+    TokensOf(input, &calls);
+    EXPECT_LE(calls, 3 * input.size() + 10);
+  }
+
+  // A NUL byte ends its line.
+  ASSERT_TRUE(Load(std::string("<a>x\0<b>\n<c/></a>", 17)));
+  ASSERT_EQ(m_document.GetChildCount(), 1);
+  EXPECT_EQ(m_document.GetChild(0)->GetText().View(), "x");
+  EXPECT_EQ(m_document.GetChild(0)->GetChildCount(), 1);
+
+  // Random bytes, with and without a leading "<".
+  std::mt19937 random(7);
+  for (int round = 0; round < 200; ++round) {
+    std::string garbage(1 + random() % 2000, '\0');
+    for (char& c : garbage) c = static_cast<char>(random());
+    if (round % 2) garbage[0] = '<';
+    Load(garbage);
+  }
+}
+
+TEST_F(XmlReaderTest, LongLinesAndDeepNestingStayLinear) {
+  const std::size_t size = 10 * 1024 * 1024;
+  // One 10 MB line of text, of text pieces between lone CRs, and one 10 MB value.
+  ASSERT_TRUE(Load("<a>" + std::string(size, 'x') + "</a>"));
+  EXPECT_EQ(m_document.FindChild("a")->GetText().GetLength(), static_cast<int>(size));
+  std::string pieces = "<a>";
+  while (pieces.size() < size) pieces += "ab\r";
+  ASSERT_TRUE(Load(pieces + "z</a>"));
+  EXPECT_EQ(m_document.FindChild("a")->GetText().View(), "z");
+  ASSERT_TRUE(Load("<a v=\"" + std::string(size, 'v') + "\"/>"));
+  EXPECT_EQ(m_document.FindChild("a")->GetAttribute("v").GetLength(), static_cast<int>(size));
+
+  // A long element name with many attributes: the name is decoded once.
+  std::string tag = "<" + std::string(size / 2, 'n');
+  int attributes = 0;
+  for (; tag.size() < size; ++attributes) tag += " k=''";
+  ASSERT_TRUE(Load(tag + "/>"));
+  EXPECT_EQ(m_document.GetChild(0)->GetAttributeCount(), attributes);
+
+  // A value spanning 100000 lines.
+  std::string lines = "<a v=\"";
+  for (int i = 0; i < 100000; ++i) lines += "line\n";
+  ASSERT_TRUE(Load(lines + "\"/>"));
+  EXPECT_EQ(m_document.FindChild("a")->GetAttribute("v").GetLength(), 100000 * 6);
+
+  // 100000 nested elements are read, copied and destroyed without recursion.
+  const int depth = 100000;
+  std::string nested;
+  for (int i = 0; i < depth; ++i) nested += "<e>";
+  ASSERT_TRUE(Load(nested + "deep"));
+  int levels = 0;
+  const CXmlNode* node = &m_document;
+  while (node->GetChildCount() > 0) {
+    node = node->GetChild(0);
+    ++levels;
+  }
+  EXPECT_EQ(levels, depth);
+  EXPECT_EQ(node->GetText().View(), "deep");
+  m_document.RemoveAll();
+}
+
+}  // namespace
