@@ -1,0 +1,59 @@
+// Reading and rewriting the text of HTTP requests received from a browser.
+//
+// Every function works on a buffer and its length; the caller keeps a 0 byte at
+// buffer[length]. The text these functions read ends at the first 0 byte (a NUL
+// inside a request ends its text), and no function reads at or beyond `length`.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Size of the buffer that the first request of a connection is read into, and of
+// every later receive.
+inline constexpr std::size_t kRequestBufferSize = 16384;
+
+// Finds the server of a request. The host comes from the first "Host:" header line
+// (never from the request line or inside a value), without any port it carries and
+// without the brackets of an IPv6 literal. The port comes from the request-target
+// (a CONNECT target "host:port" or an absolute URL "http://host:port/..."), else from
+// the Host value; where neither names a valid port (1 to 65535) it is left as it was.
+// `host` is left as it was when there is no usable Host line. `isConnect` is set
+// when the method is CONNECT (any letter case) and cleared otherwise.
+void ParseHostAndPort(const char* text, std::size_t length, std::string& host, int& port,
+                      bool& isConnect);
+
+// The request-target of the first line, which must end with "\r\n". With
+// `anyTarget` clear only a target containing "http://" (any letter case) is given,
+// so origin-form and CONNECT targets give an empty text.
+std::string GetRequestUrl(const char* text, std::size_t length, bool anyTarget);
+
+// Method and request-target of a request line (both empty when the line has no blank).
+void SplitRequestLine(const char* line, std::size_t length, std::string& method,
+                      std::string& target);
+
+// Prepares a request for a server reached directly: an absolute-form target
+// becomes origin form ("http://host:port/p?q" -> "/p?q", no path -> "/"), and
+// header lines whose name was blanked out are dropped. Works in place, never
+// makes the text longer, keeps every byte after the header block (also bytes
+// after a NUL), sets `length` to the new length and writes a 0 after it.
+void NormalizeRequest(char* text, std::size_t& length);
+
+// Appends the name and value of one header line (without its line end) when both
+// are non-empty. The name keeps its case and leading blanks; blanks around the
+// value are dropped.
+void ParseHeaderLine(const char* line, std::size_t length, std::vector<std::string>& names,
+                     std::vector<std::string>& values);
+
+// Appends the fields of a form body "a=1&b=2" (not URL-decoded); a piece without
+// "=" gives nothing, an empty name or value is kept.
+void ParseFormBody(const char* body, std::size_t length, std::vector<std::string>& names,
+                   std::vector<std::string>& values);
+
+// True when a received chunk on a kept-alive connection starts a new request:
+// more than 8 bytes that begin with a standard method in upper case and a blank.
+bool StartsNewRequest(const char* chunk, std::size_t length);
+
+// True when the received bytes hold a whole header block: a line end followed by
+// an empty line ("\r\n\r\n", also bare "\n\n"). NUL bytes do not end this search.
+bool HasCompleteHeaderBlock(const char* bytes, std::size_t length);

@@ -1,0 +1,36 @@
+// The owning socket handle shared by the workers that use it, and whole-buffer I/O.
+#include "proxy/socket.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+CSocket::CSocket(int descriptor) {
+  if (descriptor > 0) m_descriptor = std::make_shared<const CDescriptor>(descriptor);
+}
+
+CSocket::CDescriptor::~CDescriptor() { ::close(value); }
+
+void CSocket::Shutdown() const {
+  if (m_descriptor) ::shutdown(m_descriptor->value, SHUT_RDWR);
+}
+
+ssize_t SendAll(int socket, const char* bytes, std::size_t length) {
+  std::size_t sent = 0;
+  while (sent < length) {
+    const ssize_t n = ::send(socket, bytes + sent, length - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    sent += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(sent);
+}
+
+ssize_t ReceiveSome(int socket, char* buffer, std::size_t capacity) {
+  for (;;) {
+    const ssize_t n = ::recv(socket, buffer, capacity, 0);
+    if (n >= 0 || errno != EINTR) return n < 0 ? -1 : n;
+  }
+}

@@ -1,0 +1,45 @@
+// The owning socket handle shared by the workers that use it, and whole-buffer I/O.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <memory>
+
+// One socket descriptor, shared by every worker that reads or writes it and closed
+// exactly once, when the last handle lets go. Copies share the descriptor.
+class CSocket {
+ public:
+  CSocket() = default;
+  // Takes ownership of `descriptor`; 0 or a negative value gives no socket.
+  explicit CSocket(int descriptor);
+
+  // The descriptor, or 0 when there is none.
+  int Get() const { return m_descriptor ? m_descriptor->value : 0; }
+  bool IsOpen() const { return m_descriptor != nullptr; }
+
+  // Ends traffic in both directions so that every worker blocked in a receive or
+  // send on the socket returns; the descriptor stays open until the last handle
+  // lets go. Safe to call from several threads and more than once.
+  void Shutdown() const;
+  // Lets go of this handle's share of the descriptor.
+  void Reset() { m_descriptor.reset(); }
+
+ private:
+  struct CDescriptor {
+    explicit CDescriptor(int descriptor) : value(descriptor) {}
+    CDescriptor(const CDescriptor&) = delete;
+    CDescriptor& operator=(const CDescriptor&) = delete;
+    ~CDescriptor();
+    const int value;
+  };
+  std::shared_ptr<const CDescriptor> m_descriptor;
+};
+
+// Sends all `length` bytes. Returns the bytes sent (0 for an empty buffer), or -1
+// when a send fails. A closed peer gives an error, never SIGPIPE.
+ssize_t SendAll(int socket, const char* bytes, std::size_t length);
+
+// One receive of at most `capacity` bytes, resumed when a signal interrupts it.
+// Returns the bytes received, 0 when the peer closed, -1 on error.
+ssize_t ReceiveSome(int socket, char* buffer, std::size_t capacity);

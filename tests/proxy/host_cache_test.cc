@@ -1,0 +1,102 @@
+#include "proxy/host_cache.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+namespace {
+
+std::atomic<int> g_lookups{0};
+
+in_addr Address(const char* dotted) {
+  in_addr address{};
+  inet_pton(AF_INET, dotted, &address);
+  return address;
+}
+
+std::optional<in_addr> CountingLookup(const std::string& host) {
+  ++g_lookups;
+  if (host.find("fail") != std::string::npos) return std::nullopt;
+  return Address("10.1.2.3");
+}
+
+class HostCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override { g_lookups = 0; }
+  CHostCache cache;
+};
+
+TEST_F(HostCacheTest, DottedAddressIsCachedWithoutLookup) {
+  const auto address = ResolveHost(cache, "192.0.2.7", CountingLookup);
+  ASSERT_TRUE(address);
+  EXPECT_EQ(address->s_addr, Address("192.0.2.7").s_addr);
+  EXPECT_EQ(g_lookups, 0);
+  const auto cached = cache.Find("192.0.2.7");
+  ASSERT_TRUE(cached);
+  EXPECT_EQ(cached->s_addr, address->s_addr);
+}
+
+TEST_F(HostCacheTest, NamesAreLookedUpOnceAndKeyedByteForByte) {
+  ASSERT_TRUE(ResolveHost(cache, "example.com", CountingLookup));
+  ASSERT_TRUE(ResolveHost(cache, "example.com", CountingLookup));
+  EXPECT_EQ(g_lookups, 1);
+  ASSERT_TRUE(ResolveHost(cache, "Example.com", CountingLookup));
+  EXPECT_EQ(g_lookups, 2);
+  EXPECT_EQ(cache.GetSize(), 2u);
+  EXPECT_EQ(ResolveHost(cache, "example.com", CountingLookup)->s_addr, Address("10.1.2.3").s_addr);
+}
+
+TEST_F(HostCacheTest, FailingHostIsNeverCached) {
+  EXPECT_FALSE(ResolveHost(cache, "fail.example", CountingLookup));
+  EXPECT_FALSE(ResolveHost(cache, "fail.example", CountingLookup));
+  EXPECT_EQ(g_lookups, 2);
+  EXPECT_EQ(cache.GetSize(), 0u);
+  EXPECT_FALSE(ResolveHost(cache, "", CountingLookup));
+  EXPECT_FALSE(ResolveHost(cache, std::string("10.0.0.1\0x", 10), CountingLookup));
+  EXPECT_EQ(g_lookups, 2);
+}
+
+TEST_F(HostCacheTest, AddKeepsExistingEntriesAndStopsAtTheBound) {
+  cache.Add("h", Address("10.0.0.1"));
+  cache.Add("h", Address("10.0.0.2"));
+  EXPECT_EQ(cache.Find("h")->s_addr, Address("10.0.0.1").s_addr);
+  for (std::size_t i = 0; i < CHostCache::kMaxEntries + 10; ++i)
+    cache.Add("host" + std::to_string(i), Address("10.0.0.3"));
+  EXPECT_EQ(cache.GetSize(), CHostCache::kMaxEntries);
+  EXPECT_TRUE(cache.Find("h"));
+  EXPECT_FALSE(cache.Find("host" + std::to_string(CHostCache::kMaxEntries + 5)));
+  // Past the bound a host still resolves, it is only not remembered.
+  EXPECT_TRUE(ResolveHost(cache, "late.example", CountingLookup));
+}
+
+TEST_F(HostCacheTest, ConcurrentLookupsAndInsertions) {
+  constexpr int kHosts = 2000;
+  auto work = [this](int thread) {
+    for (int round = 0; round < 3; ++round)
+      for (int i = 0; i < kHosts; ++i) {
+        const std::string own = "t" + std::to_string(thread) + "-" + std::to_string(i);
+        const std::string shared = "shared" + std::to_string(i);
+        EXPECT_TRUE(ResolveHost(cache, own, CountingLookup));
+        EXPECT_TRUE(ResolveHost(cache, shared, CountingLookup));
+      }
+  };
+  std::thread first(work, 1);
+  std::thread second(work, 2);
+  first.join();
+  second.join();
+  EXPECT_EQ(cache.GetSize(), 3u * kHosts);
+  // Every own host once; a shared host at most once per thread.
+  EXPECT_GE(g_lookups, 3 * kHosts);
+  EXPECT_LE(g_lookups, 4 * kHosts);
+}
+
+TEST(LookupHostName, LocalhostResolvesToLoopback) {
+  const auto address = LookupHostName("localhost");
+  ASSERT_TRUE(address);
+  EXPECT_EQ(ntohl(address->s_addr) >> 24, 127u);
+}
+
+}  // namespace
