@@ -19,7 +19,8 @@ bool WaitConnected(int socket, std::chrono::milliseconds timeout) {
   const Clock::time_point deadline = Clock::now() + timeout;
   pollfd entry{socket, POLLOUT, 0};
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
     const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
     if (ready > 0) break;

@@ -104,8 +104,7 @@ TEST(ParseHostAndPort, HostTakenOnlyAtStartOfHeaderLine) {
 
   // Not in the request line, not inside a value, not in the body.
   EXPECT_EQ(ParseHost("Host: evil HTTP/1.1\r\n\r\n", "before").host, "before");
-  EXPECT_EQ(ParseHost("GET / HTTP/1.1\r\nX-Forwarded-Host: evil\r\n\r\n", "before").host,
-            "before");
+  EXPECT_EQ(ParseHost("GET / HTTP/1.1\r\nX-Forwarded-Host: evil\r\n\r\n", "before").host, "before");
   EXPECT_EQ(ParseHost("POST / HTTP/1.1\r\nA: b\r\n\r\nHost: evil\r\n", "before").host, "before");
   EXPECT_EQ(ParseHost("POST / HTTP/1.1\nA: b\n\nHost: evil\n", "before").host, "before");
 }
@@ -195,7 +194,8 @@ TEST(NormalizeRequest, AbsoluteFormBecomesOriginForm) {
             "GET / HTTP/1.1\r\nHost: example.com\r\n\r\n");
   EXPECT_EQ(Normalize("GET http://example.com?q=1 HTTP/1.0\r\n\r\n"), "GET /?q=1 HTTP/1.0\r\n\r\n");
   EXPECT_EQ(Normalize("HEAD HTTP://EXAMPLE.COM/X HTTP/1.1\r\n\r\n"), "HEAD /X HTTP/1.1\r\n\r\n");
-  EXPECT_EQ(Normalize("POST  https://h/p   HTTP/1.1\r\n\r\nbody"), "POST  /p   HTTP/1.1\r\n\r\nbody");
+  EXPECT_EQ(Normalize("POST  https://h/p   HTTP/1.1\r\n\r\nbody"),
+            "POST  /p   HTTP/1.1\r\n\r\nbody");
 }
 
 TEST(NormalizeRequest, AddressAndPortTargetsAreCutToo) {

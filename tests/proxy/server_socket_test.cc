@@ -26,7 +26,9 @@ struct CListener {
     ::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&address), &size);
     port = ntohs(address.sin_port);
   }
-  CSocket Accept() const { return CSocket(::accept4(socket.Get(), nullptr, nullptr, SOCK_CLOEXEC)); }
+  CSocket Accept() const {
+    return CSocket(::accept4(socket.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+  }
 
   CSocket socket;
   int port = 0;
