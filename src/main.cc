@@ -1,7 +1,7 @@
-// Entry point (placeholder until the application shell exists).
-#include <cstdio>
+// Entry point: hands the command line to the application object.
+#include "app/lumbra_app.h"
 
-int main() {
-  std::puts("Lumbra " LUMBRA_VERSION_TEXT);
-  return 0;
+int main(int argc, char** argv) {
+  CLumbraApp app;
+  return app.Run(argc, argv);
 }

@@ -15,7 +15,8 @@ std::string GetConfigPath();
 void ShowFileError(const std::string& path);
 
 // Loads the file into `document` (named "__root__"), writing the built-in
-// default first when there is no file.
+// default first when there is no file. A file the reader complained about is
+// copied to "lumbra.xml.bak" before the next save replaces it.
 bool LoadConfig(CXmlNode& document);
 // Writes the "lumbra" element of `document`, replacing the file atomically.
 void SaveConfig(const CXmlNode& document);
@@ -23,10 +24,13 @@ void SaveConfig(const CXmlNode& document);
 // The built-in default configuration, byte for byte.
 std::string_view GetDefaultConfigText();
 
+// Accessors: each answers its "missing" value (false, empty, 0; 1 for the
+// version) when the document has no "lumbra" element or the element is absent.
 bool IsFilterEnabled(const CXmlNode& document);
 void EnableFilter(CXmlNode& document);
 void DisableFilter(CXmlNode& document);
 std::string GetProxyPort(const CXmlNode& document);
+// Never adds the element.
 void SetProxyPort(CXmlNode& document, const std::string& port);
 bool IsCorporateProxyEnabled(const CXmlNode& document);
 void EnableCorporateProxy(CXmlNode& document);

@@ -1,0 +1,39 @@
+// Replacing a file as a whole: a temporary file beside it, flushed to disk, then
+// renamed over it, so that a crash or a full disk never leaves a truncated file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// A temporary file in the target's folder (a rename never crosses file
+// systems). It is removed on destruction unless it was committed. Others may
+// write it by name too (GetPath); Commit flushes whatever the file holds.
+class CTempFile {
+ public:
+  // Creates an empty temporary file beside `targetPath`. When the target is a
+  // symbolic link, the file it leads to is the one that will be replaced.
+  explicit CTempFile(const std::string& targetPath);
+  ~CTempFile();
+  CTempFile(const CTempFile&) = delete;
+  CTempFile& operator=(const CTempFile&) = delete;
+
+  // False when the file could not be created (errno says why).
+  bool IsCreated() const { return !m_path.empty(); }
+  const std::string& GetPath() const { return m_path; }
+
+  // Writes all bytes at the end of the file; false on any failure (errno set).
+  bool Append(std::string_view bytes);
+  // Flushes the file to disk and renames it over the target. On false the
+  // target is untouched and errno says why.
+  bool Commit();
+
+ private:
+  std::string m_targetPath;
+  std::string m_path;
+  int m_descriptor = -1;
+  bool m_committed = false;
+};
+
+// Replaces the file at `path` by `bytes`. On false the old file is untouched and
+// errno says why.
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes);

@@ -1,0 +1,51 @@
+// Per-user folders from the XDG base-directory variables.
+#include "platform/paths.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// The XDG base-directory rules treat an unset, empty or relative value as absent.
+std::string GetAbsolutePathVariable(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || value[0] != '/') return {};
+  return value;
+}
+
+std::string GetHomeFolder() {
+  std::string home = GetAbsolutePathVariable("HOME");
+  if (!home.empty()) return home;
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+    return {};
+  if (found->pw_dir == nullptr || found->pw_dir[0] != '/') return {};
+  return found->pw_dir;
+}
+
+}  // namespace
+
+std::string GetUserConfigHome() {
+  std::string configHome = GetAbsolutePathVariable("XDG_CONFIG_HOME");
+  if (!configHome.empty()) return configHome;
+  std::string home = GetHomeFolder();
+  if (home.empty()) return {};
+  return JoinPath(home, ".config");
+}
+
+std::string GetRuntimeFolder() {
+  std::string runtime = GetAbsolutePathVariable("XDG_RUNTIME_DIR");
+  return runtime.empty() ? std::string("/tmp") : runtime;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
