@@ -8,7 +8,10 @@ packages=(
   libcurl4-openssl-dev nlohmann-json3-dev
   clang libclang-rt-14-dev      # fuzz targets (libFuzzer) and sanitizers
   curl python3 openssl          # end-to-end tests: browser stand-in, origin and TLS servers
+  chromium nodejs               # browser tests (headless Chromium driven from Node.js)
 )
+# nodejs from some sources carries npm itself; Debian's own npm only when the command is missing.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -22,4 +25,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $sudo_cmd apt-get update -qq
   $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Node.js modules of the browser tests (the Debian Chromium is used, never a downloaded one).
+cd "$(dirname "$0")/.."
+if [ ! -d node_modules ]; then
+  PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund
 fi
