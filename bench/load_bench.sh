@@ -1,0 +1,344 @@
+#!/usr/bin/env bash
+# Load benchmark: an nginx origin on loopback measured directly, through tinyproxy and through
+# Lumbra with its built-in rules, all in one run; prints every figure with its ratio to direct
+# access and to tinyproxy, and whether Lumbra meets its target.
+#
+# Needs build/lumbra (build it first: scripts/build.sh; another binary with LUMBRA_BINARY=path)
+# and nginx, tinyproxy, wrk, curl and python3 (scripts/setup-bench.sh installs them). Installs
+# and builds nothing itself. Takes about two minutes; BENCH_DURATION (seconds, default 10) sets
+# the length of each wrk run. Everything listens on 127.0.0.1 at free ports, in a temporary
+# folder that is removed at the end together with every process the script started.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+helpers="$root/bench/load"
+lumbra_binary=${LUMBRA_BINARY:-$root/build/lumbra}
+duration=${BENCH_DURATION:-10}
+held_connections=500
+many_connections=1000
+
+fail() {
+  echo "load_bench: $*" >&2
+  exit 1
+}
+
+for tool in nginx tinyproxy wrk curl python3; do
+  command -v "$tool" >/dev/null || PATH="$PATH:/usr/sbin:/sbin" command -v "$tool" >/dev/null ||
+    fail "$tool is missing (scripts/setup-bench.sh installs it)"
+done
+export PATH="$PATH:/usr/sbin:/sbin"
+[ -x "$lumbra_binary" ] || fail "$lumbra_binary is missing (build it first: scripts/build.sh)"
+
+# wrk, the proxies and the connection holder need two descriptors and more per connection.
+ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
+[ "$(ulimit -n)" = unlimited ] || [ "$(ulimit -n)" -ge 4096 ] ||
+  fail "the descriptor limit ($(ulimit -n)) is too low for $many_connections connections"
+
+work=$(mktemp -d /tmp/lumbra-load.XXXXXX)
+chmod 755 "$work"
+started=()
+
+stop_process() {
+  local pid=$1
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for _ in $(seq 30); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+}
+
+cleanup() {
+  local pid
+  for pid in "${started[@]}"; do stop_process "$pid"; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+read -r origin_port tinyproxy_port lumbra_port < <(python3 -c '
+import socket
+sockets = [socket.socket() for _ in range(3)]
+for s in sockets: s.bind(("127.0.0.1", 0))
+print(*(s.getsockname()[1] for s in sockets))')
+origin="127.0.0.1:$origin_port"
+
+wait_for_port() {
+  local port=$1 pid=$2 name=$3 log=$4
+  for _ in $(seq 100); do
+    kill -0 "$pid" 2>/dev/null || { cat "$log" >&2; fail "$name ended at start"; }
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  cat "$log" >&2
+  fail "$name does not listen on 127.0.0.1:$port"
+}
+
+start_origin() {
+  echo "Writing the origin's files (1 KiB page, 200 KiB page, 100 MiB file)..."
+  python3 "$helpers/make_site.py" "$work/site"
+  chmod -R a+rX "$work/site"
+  mkdir -p "$work/nginx/logs" "$work/nginx/temp"
+  cat >"$work/nginx/nginx.conf" <<EOF
+worker_processes 1;
+daemon off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/logs/error.log warn;
+events { worker_connections 8192; }
+http {
+  access_log off;
+  client_body_temp_path $work/nginx/temp/body;
+  proxy_temp_path $work/nginx/temp/proxy;
+  fastcgi_temp_path $work/nginx/temp/fastcgi;
+  uwsgi_temp_path $work/nginx/temp/uwsgi;
+  scgi_temp_path $work/nginx/temp/scgi;
+  sendfile on;
+  tcp_nopush on;
+  keepalive_timeout 120s;
+  keepalive_requests 1000000;
+  types { text/html html; application/octet-stream bin; }
+  default_type application/octet-stream;
+  server {
+    listen $origin backlog=4096;
+    root $work/site;
+  }
+}
+EOF
+  nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" \
+    >"$work/nginx/logs/output.log" 2>&1 &
+  started+=($!)
+  wait_for_port "$origin_port" $! nginx "$work/nginx/logs/error.log"
+}
+
+start_tinyproxy() {
+  mkdir -p "$work/tinyproxy"
+  cat >"$work/tinyproxy/tinyproxy.conf" <<EOF
+Port $tinyproxy_port
+Listen 127.0.0.1
+Timeout 60
+MaxClients 4096
+LogFile "$work/tinyproxy/tinyproxy.log"
+LogLevel Critical
+PidFile "$work/tinyproxy/tinyproxy.pid"
+EOF
+  tinyproxy -d -c "$work/tinyproxy/tinyproxy.conf" >"$work/tinyproxy/output.log" 2>&1 &
+  tinyproxy_pid=$!
+  started+=("$tinyproxy_pid")
+  wait_for_port "$tinyproxy_port" "$tinyproxy_pid" tinyproxy "$work/tinyproxy/output.log"
+}
+
+# Lumbra runs with the built-in configuration, only its port changed.
+start_lumbra() {
+  local folder="$work/lumbra/config/Lumbra_Corvane"
+  mkdir -p "$folder" "$work/lumbra/runtime"
+  chmod 700 "$work/lumbra/runtime"
+  sed "s|<proxyport>8010</proxyport>|<proxyport>$lumbra_port</proxyport>|" \
+    "$root/resources/default-config.xml" >"$folder/lumbra.xml"
+  grep -q "<proxyport>$lumbra_port</proxyport>" "$folder/lumbra.xml" ||
+    fail "the built-in configuration has no proxyport 8010 to replace"
+  XDG_CONFIG_HOME="$work/lumbra/config" XDG_RUNTIME_DIR="$work/lumbra/runtime" \
+    "$lumbra_binary" >"$work/lumbra/output.log" 2>&1 &
+  lumbra_pid=$!
+  started+=("$lumbra_pid")
+  wait_for_port "$lumbra_port" "$lumbra_pid" lumbra "$work/lumbra/output.log"
+}
+
+# curl arguments that send a request to the origin directly or through a proxy port.
+proxy_arguments() {
+  [ -n "$1" ] && echo "-x http://127.0.0.1:$1"
+  true
+}
+
+check_route() {
+  local name=$1 port=$2 answer
+  # shellcheck disable=SC2046
+  answer=$(curl -s -o /dev/null -w '%{http_code} %{size_download}' --max-time 10 \
+    $(proxy_arguments "$port") "http://$origin/small.html") || true
+  [ "$answer" = "200 1024" ] || fail "$name does not pass the 1 KiB page (got: $answer)"
+}
+
+count_matches() {
+  grep -o -i -E "$1" "$2" | wc -l
+}
+
+# The 200 KiB page is asked for with a query naming a search site, so that the built-in
+# rules' response-side element removals apply to it as well as the window.open comments.
+page_target="/page.html?q=www.google.com"
+
+show_filtering() {
+  local original="$work/site/page.html" filtered="$work/page-through-lumbra.html"
+  curl -s --max-time 10 -x "http://127.0.0.1:$lumbra_port" -o "$filtered" \
+    "http://$origin$page_target" || fail "lumbra does not pass the 200 KiB page"
+  local pattern_ads='id="(tads|bottomads|pa)[0-9]' pattern_open='window\.open'
+  echo "Built-in rules on the 200 KiB page: $(stat -c %s "$original") -> $(stat -c %s "$filtered") bytes," \
+    "advert elements $(count_matches "$pattern_ads" "$original") -> $(count_matches "$pattern_ads" "$filtered")," \
+    "window.open calls $(count_matches "$pattern_open" "$original") -> $(count_matches "$pattern_open" "$filtered")"
+}
+
+declare -A result
+
+# run_wrk TARGET CONNECTIONS PATH KEY: runs wrk and stores its figures under KEY.
+run_wrk() {
+  local target=$1 connections=$2 path=$3 key=$4 port url line threads=2
+  port=$(target_port "$target")
+  if [ -n "$port" ]; then url="http://127.0.0.1:$port" path="http://$origin$path"; else url="http://$origin"; fi
+  [ "$connections" -lt "$threads" ] && threads=$connections
+  line=$(timeout $((duration + 60)) wrk -t "$threads" -c "$connections" -d "${duration}s" \
+    --timeout 5s -s "$helpers/absolute_url.lua" "$url" -- "$path" "$origin" 2>&1 |
+    grep '^RESULT' || true)
+  [ -n "$line" ] || fail "wrk gave no result for $key through $target"
+  local requests duration_us bytes p50 p99 connect read_errors write status timeouts
+  read -r requests duration_us bytes p50 p99 connect read_errors write status timeouts \
+    <<<"$(echo "${line#RESULT }" | sed -E 's/[a-z_0-9]+=//g')"
+  result[$target.$key.rps]=$(awk "BEGIN { printf \"%.0f\", $requests / ($duration_us / 1e6) }")
+  result[$target.$key.mbs]=$(awk "BEGIN { printf \"%.1f\", $bytes / $duration_us }")
+  result[$target.$key.p50]=$(awk "BEGIN { printf \"%.2f\", $p50 / 1000 }")
+  result[$target.$key.p99]=$(awk "BEGIN { printf \"%.2f\", $p99 / 1000 }")
+  result[$target.$key.errors]=$((connect + read_errors + write + status + timeouts))
+  result[$target.$key.detail]="connect $connect, read $read_errors, write $write, status $status, timeout $timeouts"
+  sleep 1
+}
+
+target_port() {
+  case $1 in
+    direct) echo "" ;;
+    tinyproxy) echo "$tinyproxy_port" ;;
+    lumbra) echo "$lumbra_port" ;;
+  esac
+}
+
+target_pid() {
+  case $1 in
+    tinyproxy) echo "$tinyproxy_pid" ;;
+    lumbra) echo "$lumbra_pid" ;;
+  esac
+}
+
+# The 100 MiB file three times; the median speed in MB/s.
+run_big_file() {
+  local target=$1 port speeds=() speed
+  port=$(target_port "$target")
+  for _ in 1 2 3; do
+    local code size
+    # shellcheck disable=SC2046
+    read -r code size speed <<<"$(curl -s -o /dev/null \
+      -w '%{http_code} %{size_download} %{speed_download}' --max-time 120 \
+      $(proxy_arguments "$port") "http://$origin/big.bin" || true)"
+    if [ "$code" != 200 ] || [ "$size" != 104857600 ]; then
+      fail "100 MiB file through $target: status $code, $size bytes"
+    fi
+    speeds+=("$speed")
+  done
+  result[$target.big.mbs]=$(printf '%s\n' "${speeds[@]}" | sort -g | sed -n 2p |
+    awk '{ printf "%.1f", $1 / 1e6 }')
+}
+
+rss_kib() {
+  awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"
+}
+
+# The proxy's memory with many open keep-alive connections, compared with its idle memory.
+run_held_connections() {
+  local target=$1 pid port idle held holder ready=""
+  pid=$(target_pid "$target")
+  port=$(target_port "$target")
+  idle=$(rss_kib "$pid")
+  python3 "$helpers/hold_connections.py" --proxy-port "$port" --url "http://$origin/small.html" \
+    --host "$origin" --count "$held_connections" >"$work/hold-$target.out" 2>&1 &
+  holder=$!
+  started+=("$holder")
+  for _ in $(seq 300); do
+    ready=$(grep '^ready' "$work/hold-$target.out" || true)
+    [ -n "$ready" ] && break
+    kill -0 "$holder" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$ready" ] || { cat "$work/hold-$target.out" >&2; fail "holding connections through $target failed"; }
+  held=$(rss_kib "$pid")
+  stop_process "$holder"
+  result[$target.rss.idle]=$idle
+  result[$target.rss.held]=$held
+  result[$target.rss.per]=$(awk "BEGIN { printf \"%.1f\", ($held - $idle) / $held_connections }")
+  result[$target.rss.state]=${ready#ready }
+  sleep 2
+}
+
+measure() {
+  local target=$1
+  echo "Measuring $target..."
+  [ "$target" = direct ] || run_held_connections "$target"
+  run_wrk "$target" 50 /small.html small
+  run_wrk "$target" 20 "$page_target" page
+  run_big_file "$target"
+  run_wrk "$target" "$many_connections" /small.html many
+}
+
+# ratio A B: A / B with two decimals, "-" when either is missing or B is 0.
+ratio() {
+  awk -v a="${1:-}" -v b="${2:-}" 'BEGIN {
+    if (a == "" || b == "" || a == "-" || b == "-" || b + 0 == 0) print "-"; else printf "%.2f", a / b }'
+}
+
+# meets VALUE OP LIMIT: "yes" or "NO".
+meets() {
+  awk -v v="$1" -v l="$3" -v op="$2" 'BEGIN {
+    if (v == "-") { print "?"; exit }
+    ok = (op == ">=") ? (v + 0 >= l + 0) : (op == "<=") ? (v + 0 <= l + 0) : (v + 0 == l + 0)
+    print ok ? "yes" : "NO" }'
+}
+
+row_format="%-34s %10s %10s %7s %10s %7s %7s  %-22s %s\n"
+
+print_row() {
+  local label=$1 key=$2 target_text=${3:-} verdict=${4:-}
+  local d=${result[direct.$key]:--} t=${result[tinyproxy.$key]:--} l=${result[lumbra.$key]:--}
+  # shellcheck disable=SC2059
+  printf "$row_format" "$label" "$d" "$t" "$(ratio "$t" "$d")" "$l" "$(ratio "$l" "$d")" \
+    "$(ratio "$l" "$t")" "$target_text" "$verdict"
+}
+
+print_table() {
+  local small_rps_ratio small_p99_ratio page_ratio big_ratio
+  small_rps_ratio=$(ratio "${result[lumbra.small.rps]}" "${result[tinyproxy.small.rps]}")
+  small_p99_ratio=$(ratio "${result[lumbra.small.p99]}" "${result[tinyproxy.small.p99]}")
+  page_ratio=$(ratio "${result[lumbra.page.mbs]}" "${result[direct.page.mbs]}")
+  big_ratio=$(ratio "${result[lumbra.big.mbs]}" "${result[direct.big.mbs]}")
+  echo
+  # shellcheck disable=SC2059
+  printf "$row_format" figure direct tinyproxy "xdirect" lumbra "xdirect" "xtiny" "Lumbra's target" met
+  print_row "1 KiB page, 50 conn: requests/s" small.rps ">= 2 x tinyproxy" "$(meets "$small_rps_ratio" ">=" 2)"
+  print_row "1 KiB page, 50 conn: p50 ms" small.p50
+  print_row "1 KiB page, 50 conn: p99 ms" small.p99 "<= 0.5 x tinyproxy" "$(meets "$small_p99_ratio" "<=" 0.5)"
+  print_row "1 KiB page, 50 conn: errors" small.errors
+  print_row "200 KiB page, 20 conn: MB/s" page.mbs ">= 0.35 x direct" "$(meets "$page_ratio" ">=" 0.35)"
+  print_row "200 KiB page, 20 conn: errors" page.errors
+  print_row "100 MiB file, median of 3: MB/s" big.mbs ">= 0.4 x direct" "$(meets "$big_ratio" ">=" 0.4)"
+  print_row "RSS idle KiB" rss.idle
+  print_row "RSS with $held_connections connections KiB" rss.held
+  print_row "RSS per open connection KiB" rss.per "<= 32 KiB" "$(meets "${result[lumbra.rss.per]}" "<=" 32)"
+  print_row "1 KiB page, $many_connections conn: requests/s" many.rps
+  print_row "1 KiB page, $many_connections conn: errors" many.errors "0 errors" "$(meets "${result[lumbra.many.errors]}" "==" 0)"
+  echo
+  echo "Held connections (answered, still open): tinyproxy ${result[tinyproxy.rss.state]}; lumbra ${result[lumbra.rss.state]}"
+  local target key
+  for target in direct tinyproxy lumbra; do
+    for key in small page many; do
+      [ "${result[$target.$key.errors]}" = 0 ] ||
+        echo "Errors, $target, $key: ${result[$target.$key.detail]}"
+    done
+  done
+  echo "MB = 10^6 bytes; ratios are Lumbra (or tinyproxy) divided by direct access or tinyproxy;"
+  echo "wrk: $duration s runs, 2 threads, 5 s timeout; origin: nginx with one worker; $(nproc) cores."
+}
+
+start_origin
+start_tinyproxy
+start_lumbra
+check_route direct ""
+check_route tinyproxy "$tinyproxy_port"
+check_route lumbra "$lumbra_port"
+show_filtering
+for target in direct tinyproxy lumbra; do measure "$target"; done
+kill -0 "$lumbra_pid" 2>/dev/null || fail "lumbra ended during the run (see its output above)"
+print_table
