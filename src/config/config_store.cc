@@ -2,6 +2,7 @@
 #include "config/config_store.h"
 
 #include <cerrno>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -44,24 +45,50 @@ std::mutex g_backupLock;
 std::string g_pathNeedingBackup;
 
 // Notes whether the XML reader shows an error while this object lives; every
-// message still reaches the listener installed before.
+// message still reaches the listener installed before. The state is shared
+// with the installed listener, so a message shown on another thread at the
+// moment of restoring never touches a destroyed object.
 class CReaderErrorWatch {
  public:
-  CReaderErrorWatch() {
-    m_previous = SetMessageListener([this](std::string_view caption, std::string_view text) {
-      if (caption == kParserErrorCaption || caption == kReaderErrorCaption) m_sawError = true;
-      if (m_previous) m_previous(caption, text);
-    });
+  CReaderErrorWatch() : m_state(std::make_shared<State>()) {
+    // Holding the state's lock until `previous` is stored makes a message shown
+    // meanwhile wait for it instead of missing the previous listener.
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    m_state->previous =
+        SetMessageListener([state = m_state](std::string_view caption, std::string_view text) {
+          MessageListener previous;
+          {
+            std::lock_guard<std::mutex> guard(state->lock);
+            if (caption == kParserErrorCaption || caption == kReaderErrorCaption)
+              state->sawError = true;
+            previous = state->previous;
+          }
+          if (previous) previous(caption, text);
+        });
   }
-  ~CReaderErrorWatch() { SetMessageListener(std::move(m_previous)); }
+  ~CReaderErrorWatch() {
+    MessageListener previous;
+    {
+      std::lock_guard<std::mutex> guard(m_state->lock);
+      previous = m_state->previous;
+    }
+    SetMessageListener(std::move(previous));
+  }
   CReaderErrorWatch(const CReaderErrorWatch&) = delete;
   CReaderErrorWatch& operator=(const CReaderErrorWatch&) = delete;
 
-  bool SawError() const { return m_sawError; }
+  bool SawError() const {
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    return m_state->sawError;
+  }
 
  private:
-  MessageListener m_previous;
-  bool m_sawError = false;
+  struct State {
+    std::mutex lock;
+    MessageListener previous;
+    bool sawError = false;
+  };
+  std::shared_ptr<State> m_state;
 };
 
 void RememberBackupNeed(const std::string& path, bool needed) {
