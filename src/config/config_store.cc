@@ -164,11 +164,13 @@ std::string GetConfigFolder() {
   std::string configHome = GetUserConfigHome();
   if (configHome.empty()) return {};
   std::string folder = JoinPath(configHome, kConfigFolderName);
-  if (!CreateDirectories(folder) && !PathExists(folder)) {
-    ShowFileError(folder);
-    return {};
-  }
-  return folder;
+  if (CreateDirectories(folder)) return folder;
+  // The message names the creation's error, not the existence test's.
+  int creationError = errno;
+  if (PathExists(folder)) return folder;
+  errno = creationError;
+  ShowFileError(folder);
+  return {};
 }
 
 std::string GetConfigPath() {

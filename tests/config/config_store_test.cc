@@ -342,6 +342,15 @@ TEST_F(ConfigStoreTest, FolderThatCannotBeCreatedIsReported) {
                 "cannot be compiled."}));
 }
 
+TEST_F(ConfigStoreTest, FolderInAReadOnlyHomeIsReportedAsAccessDenied) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the super-user";
+  chmod(m_xdg.GetConfigHome().c_str(), 0500);
+  CMessageCapture messages;
+  EXPECT_EQ(GetConfigFolder(), "");
+  chmod(m_xdg.GetConfigHome().c_str(), 0700);
+  EXPECT_EQ(messages.GetTexts(), std::vector<std::string>{"Access denied. (" + Folder() + ")"});
+}
+
 TEST(ShowFileError, MapsTheSystemErrorToItsText) {
   const std::pair<int, const char*> cases[] = {{ENOENT, "Wrong file path."},
                                                {ENOTDIR, "Wrong file path."},
