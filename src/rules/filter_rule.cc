@@ -11,13 +11,28 @@ namespace {
 
 // Element and attribute names as stored in the pool: names written in lower case
 // in the file are the same pooled text, so most lookups are a pointer comparison.
+const std::array<CPooledString, 4> kElementNames = {"allow", "request", "response", "content"};
+const CPooledString kEnabledName = "enabled";
+
 const CPooledString& ElementName(ConditionKind kind) {
-  static const std::array<CPooledString, 4> kNames = {"allow", "request", "response", "content"};
-  return kNames[static_cast<std::size_t>(kind)];
+  return kElementNames[static_cast<std::size_t>(kind)];
 }
 
+// Most names differ in their first letter, which settles it without their lengths.
 bool NameEquals(const CPooledString& name, const CPooledString& wanted) {
-  return name == wanted || EqualsNoCase(name.View(), wanted.View());
+  if (name == wanted) return true;
+  if (name.IsEmpty() || AsciiToLower(name.GetText()[0]) != AsciiToLower(wanted.GetText()[0]))
+    return false;
+  return EqualsNoCase(name.View(), wanted.View());
+}
+
+// The first child of that name (letters in any case), or null.
+CXmlNode* FindChildNamed(const CXmlNode& node, const CPooledString& name) {
+  for (int c = 0; c < node.GetChildCount(); ++c) {
+    CXmlNode* child = node.GetChild(c);
+    if (NameEquals(child->GetName(), name)) return child;
+  }
+  return nullptr;
 }
 
 // Fills `values[j]` with the first attribute of `node` named `names[j]`.
@@ -80,8 +95,8 @@ ContentRecord ReadContentNode(const CXmlNode* node) {
 
 bool CFilterRule::IsEnabled() const {
   if (m_node == nullptr) return false;
-  const CXmlNode* enabled = m_node->FindChild("enabled");
-  return enabled != nullptr && enabled->GetText().CompareNoCase("yes") == 0;
+  const CXmlNode* enabled = FindChildNamed(*m_node, kEnabledName);
+  return enabled != nullptr && EqualsNoCase(enabled->GetText().View(), "yes");
 }
 
 CPooledString CFilterRule::GetName() const {
@@ -91,8 +106,8 @@ CPooledString CFilterRule::GetName() const {
 
 void CFilterRule::SetEnabled(bool enabled) {
   if (m_node == nullptr) return;
-  CXmlNode* child = m_node->FindChild("enabled");
-  if (child == nullptr) child = m_node->AddChild("enabled");
+  CXmlNode* child = FindChildNamed(*m_node, kEnabledName);
+  if (child == nullptr) child = m_node->AddChild(kEnabledName);
   if (child == nullptr) return;
   child->SetText(enabled ? "yes" : "no");
 }

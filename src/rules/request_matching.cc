@@ -61,9 +61,30 @@ bool NeedleTestHolds(const ConditionRecord& record, CXmlNode* condition, Traffic
 bool FromRequestHolds(const ConditionRecord& record, CXmlNode* condition, TrafficPiece& piece) {
   const std::string_view fromRequest = record.fromRequest.View();
   if (fromRequest.empty() || piece.requestUrl.empty()) return false;
-  const std::string url = ToLowerAscii(piece.requestUrl);
-  return url.find(fromRequest) != std::string::npos && CheckNestedOf(condition, piece);
+  if (!piece.lowerRequestUrl) piece.lowerRequestUrl = ToLowerAscii(piece.requestUrl);
+  return piece.lowerRequestUrl->find(fromRequest) != std::string::npos &&
+         CheckNestedOf(condition, piece);
 }
+
+// The rules in evaluation order. GetRule(i) is child i of "filterrules" for
+// i < GetRuleCount; each call counts the rules again, so the rules are reached
+// through the first one's parent instead, which finds the same children in
+// constant time each.
+class CRuleList {
+ public:
+  explicit CRuleList(const CXmlNode& document) : m_count(GetRuleCount(document)) {
+    CXmlNode* first = nullptr;
+    if (m_count > 0) ::GetRule(document, 0, first);
+    m_parent = first != nullptr ? first->GetParent() : nullptr;
+    if (m_parent == nullptr) m_count = 0;
+  }
+  int GetCount() const { return m_count; }
+  CFilterRule GetRule(int index) const { return CFilterRule(m_parent->GetChild(index)); }
+
+ private:
+  int m_count;
+  CXmlNode* m_parent = nullptr;
+};
 
 }  // namespace
 
@@ -78,9 +99,10 @@ bool MatchAllow(const CFilterRule& rule, TrafficPiece& piece) {
 
 bool MatchRequest(const CFilterRule& rule, TrafficPiece& piece) {
   if (!piece.firstChunk || !rule.HasConditions(ConditionKind::kRequest)) return false;
-  if (piece.text.FindByte('\n', 0, piece.text.GetTextEnd()) == CTrafficText::npos) return false;
-  std::string url;
-  if (!FindRequestUrl(piece.text, url)) return false;
+  // Taken before the conditions run: nested content may rewrite the text meanwhile.
+  const std::optional<std::string_view> read = piece.urlReader.Read(piece.text);
+  if (!read) return false;
+  const std::string url(*read);
   return AnyConditionHolds(rule, ConditionKind::kRequest, [&](CXmlNode* condition) {
     const ConditionRecord record = ReadConditionNode(condition, ConditionKind::kRequest);
     return ValueTestsHold(record, url, condition, piece);
@@ -121,11 +143,9 @@ bool IsRequestAllowed(char* text, std::size_t length, std::string_view requestUr
   if (text == nullptr || length == 0 || !IsFilterEnabled(document)) return false;
   CTrafficText traffic(text, length);
   TrafficPiece piece{traffic, true, requestUrl};
-  const int ruleCount = GetRuleCount(document);
-  for (int i = 0; i < ruleCount; ++i) {
-    CXmlNode* node = nullptr;
-    GetRule(document, i, node);
-    const CFilterRule rule(node);
+  const CRuleList rules(document);
+  for (int i = 0; i < rules.GetCount(); ++i) {
+    const CFilterRule rule = rules.GetRule(i);
     if (rule.IsEnabled() && MatchAllow(rule, piece)) return true;
   }
   return false;
@@ -136,21 +156,16 @@ FilterVerdict FilterTraffic(char* text, std::size_t length, bool firstChunk, boo
   FilterVerdict verdict;
   if (text == nullptr || length == 0 || allowed) return verdict;
   if (!IsFilterEnabled(document)) return verdict;
-  const int ruleCount = GetRuleCount(document);
-  if (ruleCount == 0) return verdict;
+  const CRuleList rules(document);
+  if (rules.GetCount() == 0) return verdict;
   CTrafficText traffic(text, length);
   TrafficPiece piece{traffic, firstChunk, requestUrl};
-  auto ruleAt = [&document](int i) {
-    CXmlNode* node = nullptr;
-    GetRule(document, i, node);
-    return CFilterRule(node);
-  };
-  for (int i = 0; isRequest && i < ruleCount; ++i) {
-    const CFilterRule rule = ruleAt(i);
+  for (int i = 0; isRequest && i < rules.GetCount(); ++i) {
+    const CFilterRule rule = rules.GetRule(i);
     if (rule.IsEnabled() && MatchAllow(rule, piece)) return verdict;
   }
-  for (int i = 0; i < ruleCount; ++i) {
-    const CFilterRule rule = ruleAt(i);
+  for (int i = 0; i < rules.GetCount(); ++i) {
+    const CFilterRule rule = rules.GetRule(i);
     if (!rule.IsEnabled()) continue;
     const bool matched = isRequest ? MatchRequest(rule, piece) : MatchResponse(rule, piece);
     if (matched) {

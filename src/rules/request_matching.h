@@ -3,9 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "rules/filter_rule.h"
+#include "rules/traffic_fields.h"
 #include "rules/traffic_text.h"
 
 class CXmlNode;
@@ -20,6 +23,9 @@ struct FilterVerdict {
 
 // One piece of traffic under evaluation, handed down through nested rules.
 struct TrafficPiece {
+  TrafficPiece(CTrafficText& text, bool firstChunk, std::string_view requestUrl)
+      : text(text), firstChunk(firstChunk), requestUrl(requestUrl) {}
+
   CTrafficText& text;
   // The piece begins a request (request line and headers), or belongs to a response.
   bool firstChunk;
@@ -27,6 +33,9 @@ struct TrafficPiece {
   std::string_view requestUrl;
   // How many nested rules enclose the one being evaluated.
   int nestingLevel = 0;
+  // Texts derived from the piece, kept for the rules that follow.
+  CRequestUrlReader urlReader;
+  std::optional<std::string> lowerRequestUrl;
 };
 
 // Nested rules deeper than this never hold, so that a configuration file nested

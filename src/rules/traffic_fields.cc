@@ -36,3 +36,14 @@ bool FindRequestUrl(const CTrafficText& text, std::string& url) {
   AssignLower(token, url);
   return true;
 }
+
+std::optional<std::string_view> CRequestUrlReader::Read(const CTrafficText& text) {
+  if (!m_read || m_writeCount != text.GetWriteCount()) {
+    m_read = true;
+    m_writeCount = text.GetWriteCount();
+    m_found = text.FindByte('\n', 0, text.GetTextEnd()) != CTrafficText::npos &&
+              FindRequestUrl(text, m_url);
+  }
+  if (!m_found) return std::nullopt;
+  return std::string_view(m_url);
+}

@@ -1,6 +1,7 @@
 // The two fields matching takes from traffic text: a header value and the request URL.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,3 +16,17 @@ bool FindHeaderValue(const CTrafficText& text, std::string_view name, std::strin
 // The request URL: the second space-separated token of the text (CR and LF do not
 // end it), lower-cased into `url`; false when there is none.
 bool FindRequestUrl(const CTrafficText& text, std::string& url);
+
+// The URL a request condition tests: none when the text holds no LF or no URL
+// token. A block list asks for it once per rule, so it is read again only after
+// the text has been written to.
+class CRequestUrlReader {
+ public:
+  std::optional<std::string_view> Read(const CTrafficText& text);
+
+ private:
+  bool m_read = false;
+  unsigned m_writeCount = 0;
+  bool m_found = false;
+  std::string m_url;
+};

@@ -69,6 +69,7 @@ void CTrafficText::Blank(std::size_t from, std::size_t to) {
   to = std::min(to, m_length);
   if (from >= to) return;
   std::memset(m_buffer + from, ' ', to - from);
+  ++m_writeCount;
   UpdateTextEnd(from, to);
 }
 
@@ -76,6 +77,7 @@ void CTrafficText::Write(std::size_t at, std::string_view bytes) {
   if (at >= m_length) return;
   const std::size_t count = std::min(bytes.size(), m_length - at);
   std::memcpy(m_buffer + at, bytes.data(), count);
+  ++m_writeCount;
   UpdateTextEnd(at, at + count);
 }
 

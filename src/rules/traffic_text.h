@@ -36,6 +36,10 @@ class CTrafficText {
   // Copies `bytes`, which hold no 0 byte, to `at` (clipped to the buffer).
   void Write(std::size_t at, std::string_view bytes);
 
+  // Grows with every write, so that what was read from the text can be reused
+  // for as long as the text stays unchanged.
+  unsigned GetWriteCount() const { return m_writeCount; }
+
  private:
   // A write of [from, to) over the first 0 byte lengthens the text up to the next one.
   void UpdateTextEnd(std::size_t from, std::size_t to);
@@ -43,6 +47,7 @@ class CTrafficText {
   char* m_buffer;
   std::size_t m_length;
   std::size_t m_textEnd;
+  unsigned m_writeCount = 0;
 };
 
 // Case-insensitive search (ASCII letters) of `needle` in `haystack` from `from`.

@@ -115,7 +115,7 @@ inline std::unique_ptr<CXmlNode> MakeRule(std::string_view conditions) {
 class CTrafficBuffer {
  public:
   explicit CTrafficBuffer(std::string_view bytes)
-      : m_bytes(new char[bytes.size() + 1]), m_length(bytes.size()) {
+      : m_bytes(std::make_unique<char[]>(bytes.size() + 1)), m_length(bytes.size()) {
     bytes.copy(m_bytes.get(), bytes.size());
     m_bytes[m_length] = '\0';
   }
