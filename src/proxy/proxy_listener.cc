@@ -1,0 +1,197 @@
+// CProxyListener: the proxy port and its accept loop.
+#include "proxy/proxy_listener.h"
+
+#include <arpa/inet.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <new>
+#include <utility>
+#include <thread>
+
+#include "config/config_store.h"
+#include "platform/worker_thread.h"
+#include "proxy/browser_connection.h"
+#include "proxy/proxy_settings.h"
+#include "proxy/socket.h"
+
+namespace {
+
+// A failed accept (no descriptors left, say) is retried after this pause
+// instead of at once, so that the loop never spins.
+constexpr std::chrono::milliseconds kAcceptBackoff{50};
+
+CSocket OpenListeningSocket(int port) {
+  CSocket listening(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!listening.IsOpen()) return {};
+  const int reuse = 1;
+  ::setsockopt(listening.Get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (::bind(listening.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return {};
+  if (::listen(listening.Get(), CProxyListener::kBacklog) != 0) return {};
+  return listening;
+}
+
+int GetBoundPort(int socket) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+}  // namespace
+
+// The configuration handed to new connections, shared with the listener threads.
+struct CProxyListener::CSharedConfig {
+  std::mutex lock;
+  CXmlNode document;
+};
+
+// One run of the accept loop. The thread owns its listening socket and closes it
+// itself, so a quick Stop and Start never lets an old thread touch a new socket.
+struct CProxyListener::CRun {
+  enum class Phase { kBinding, kListening, kEnded };
+
+  std::shared_ptr<CSharedConfig> config;
+  int requestedPort = 0;
+  std::shared_ptr<CRun> threadReference;
+
+  std::mutex lock;
+  std::condition_variable changed;
+  Phase phase = Phase::kBinding;
+  std::atomic<bool> stopRequested{false};
+  // The listening descriptor while the loop runs (for Stop to wake the accept).
+  int socket = 0;
+  int port = 0;
+
+  void Serve();
+  void AcceptLoop(const CSocket& listening);
+  void StartConnection(CSocket browser, in_addr peer);
+  void SetPhase(Phase next, int descriptor, int boundPort);
+};
+
+CProxyListener::CProxyListener() : m_config(std::make_shared<CSharedConfig>()) {}
+
+CProxyListener::~CProxyListener() { Stop(); }
+
+void CProxyListener::SetConfig(const CXmlNode& document) {
+  std::lock_guard lock(m_config->lock);
+  m_config->document.RemoveAll();
+  m_config->document.CopyFrom(&document);
+}
+
+bool CProxyListener::Start() {
+  Stop();
+  auto run = std::make_shared<CRun>();
+  run->config = m_config;
+  {
+    std::lock_guard lock(m_config->lock);
+    run->requestedPort = static_cast<int>(ParsePortText(GetProxyPort(m_config->document)));
+  }
+  // The thread's own reference, which the thread takes over when it begins.
+  run->threadReference = run;
+  if (!StartWorkerThread(ThreadMain, run.get())) {
+    run->threadReference.reset();
+    return false;
+  }
+  m_run = std::move(run);
+  return true;
+}
+
+bool CProxyListener::WaitUntilListening(std::chrono::milliseconds timeout) {
+  if (!m_run) return false;
+  std::unique_lock lock(m_run->lock);
+  m_run->changed.wait_for(lock, timeout, [&] { return m_run->phase != CRun::Phase::kBinding; });
+  return m_run->phase == CRun::Phase::kListening && !m_run->stopRequested;
+}
+
+void CProxyListener::Stop() {
+  if (!m_run) return;
+  std::shared_ptr<CRun> run = std::move(m_run);
+  std::unique_lock lock(run->lock);
+  run->stopRequested = true;
+  // Wakes the blocked accept; the thread then closes the socket itself.
+  if (run->socket > 0) ::shutdown(run->socket, SHUT_RDWR);
+  run->changed.wait_for(lock, std::chrono::seconds(2),
+                        [&] { return run->phase == CRun::Phase::kEnded; });
+}
+
+bool CProxyListener::IsRunning() const {
+  if (!m_run) return false;
+  std::lock_guard lock(m_run->lock);
+  return m_run->phase == CRun::Phase::kListening && !m_run->stopRequested;
+}
+
+int CProxyListener::GetPort() const {
+  if (!m_run) return 0;
+  std::lock_guard lock(m_run->lock);
+  return m_run->phase == CRun::Phase::kListening && !m_run->stopRequested ? m_run->port : 0;
+}
+
+void* CProxyListener::ThreadMain(void* thread) {
+  const std::shared_ptr<CRun> run = std::move(static_cast<CRun*>(thread)->threadReference);
+  run->Serve();
+  return nullptr;
+}
+
+void CProxyListener::CRun::SetPhase(Phase next, int descriptor, int boundPort) {
+  std::lock_guard guard(lock);
+  phase = next;
+  socket = descriptor;
+  port = boundPort;
+  changed.notify_all();
+}
+
+void CProxyListener::CRun::Serve() {
+  CSocket listening = OpenListeningSocket(requestedPort);
+  if (!listening.IsOpen()) return SetPhase(Phase::kEnded, 0, 0);
+  {
+    std::lock_guard guard(lock);
+    // A Stop that came while binding finds no socket to wake: leave now.
+    if (!stopRequested) {
+      phase = Phase::kListening;
+      socket = listening.Get();
+      port = GetBoundPort(listening.Get());
+      changed.notify_all();
+    }
+  }
+  if (!stopRequested) AcceptLoop(listening);
+  // Forget the descriptor before it is closed, so that Stop never shuts down a
+  // number the system may already have given to another socket.
+  SetPhase(Phase::kEnded, 0, 0);
+}
+
+void CProxyListener::CRun::AcceptLoop(const CSocket& listening) {
+  while (!stopRequested) {
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    const int accepted = ::accept4(listening.Get(), reinterpret_cast<sockaddr*>(&peer), &size,
+                                   SOCK_CLOEXEC);
+    if (accepted < 0) {
+      if (stopRequested) return;
+      if (errno != EINTR && errno != ECONNABORTED) std::this_thread::sleep_for(kAcceptBackoff);
+      continue;
+    }
+    CSocket browser(accepted);
+    if (stopRequested) return;
+    StartConnection(std::move(browser), peer.sin_addr);
+  }
+}
+
+void CProxyListener::CRun::StartConnection(CSocket browser, in_addr peer) {
+  // Small pieces go out at once: a response's header and body may arrive in two
+  // receives, and waiting for an acknowledgement would delay the second.
+  const int noDelay = 1;
+  ::setsockopt(browser.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+  auto* connection = new (std::nothrow) CBrowserConnection;
+  if (connection == nullptr) return;
+  std::lock_guard guard(config->lock);
+  connection->Start(std::move(browser), peer, port, config->document);
+}

@@ -1,0 +1,50 @@
+// CProxyListener: the proxy port and its accept loop.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+
+#include "xml/xml_node.h"
+
+// Binds the configured port on every IPv4 interface and starts a browser
+// connection for each accepted connection, on a listener thread of its own.
+// Used from one controlling thread; SetConfig may be called while it runs.
+class CProxyListener {
+ public:
+  CProxyListener();
+  virtual ~CProxyListener();
+  CProxyListener(const CProxyListener&) = delete;
+  CProxyListener& operator=(const CProxyListener&) = delete;
+
+  // Replaces the configuration handed to connections accepted from now on (a
+  // deep copy; connections already open keep theirs).
+  void SetConfig(const CXmlNode& document);
+
+  // Starts a listener thread for the configured port (a text that is no number
+  // binds a port the system picks). True when the thread was created; binding
+  // happens on that thread, see WaitUntilListening. A listener still running is
+  // stopped first.
+  bool Start();
+  // Waits (at most `timeout`) until the thread of the last Start has bound the
+  // port or failed; returns IsRunning.
+  bool WaitUntilListening(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  // Ends the accept loop and closes the listening socket before it returns, so
+  // that the port is free again. Open connections go on until they end.
+  void Stop();
+  // True while the accept loop runs.
+  bool IsRunning() const;
+  // The port actually bound (0 when not listening).
+  int GetPort() const;
+
+  // Pending connections the system queues while the accept loop starts workers.
+  static constexpr int kBacklog = 128;
+
+ private:
+  struct CSharedConfig;
+  struct CRun;
+  static void* ThreadMain(void* thread);
+
+  std::shared_ptr<CSharedConfig> m_config;
+  std::shared_ptr<CRun> m_run;
+};

@@ -1,0 +1,27 @@
+// The settings a proxy worker reads once from its configuration copy.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class CXmlNode;
+
+struct CProxySettings {
+  // Filtering is on and at least one rule is enabled: only then are the rules run.
+  bool filterActive = false;
+  // Every request goes to the corporate proxy at this host and port.
+  bool corporate = false;
+  std::string corporateHost;
+  int corporatePort = 0;
+};
+
+// Reads the settings; the corporate proxy counts only when it is enabled and both
+// its url and port texts are non-empty.
+CProxySettings ReadProxySettings(const CXmlNode& document);
+
+// A port text converted as atol does (blanks, sign, leading digits; anything else
+// ends the number, nothing gives 0).
+long ParsePortText(std::string_view text);
+
+// The answer to a CONNECT request, sent by the proxy itself.
+inline constexpr std::string_view kConnectAnswer = "HTTP/1.0 200 Connection established\r\n\r\n";

@@ -1,0 +1,85 @@
+// CRelayWorker: one direction of a browser connection's traffic, on its own thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "proxy/connection_scope.h"
+#include "proxy/proxy_settings.h"
+#include "proxy/socket.h"
+#include "proxy/upstream_state.h"
+#include "proxy/upstream_table.h"
+#include "xml/xml_node.h"
+
+enum class RelayDirection { kRequest = 0, kResponse = 1 };
+
+// A request relay copies the browser's bytes to the server of the current
+// request, switching server connections when a new request names another host
+// or port; a response relay copies one server's bytes back to the browser. Both
+// run every piece through the filter rules, except inside a CONNECT tunnel.
+//
+// A worker owns itself: created with new, started with Start, and deleted by its
+// own thread when the relay ends. Ending shuts down both of its sockets, which
+// ends its partners blocked on them.
+class CRelayWorker {
+ public:
+  CRelayWorker() = default;
+  virtual ~CRelayWorker();
+  CRelayWorker(const CRelayWorker&) = delete;
+  CRelayWorker& operator=(const CRelayWorker&) = delete;
+
+  // Records the sockets and the state, and takes a deep copy of `document`.
+  bool Setup(CSocket input, CSocket output, const CXmlNode& document,
+             std::shared_ptr<CUpstreamState> state, RelayDirection direction);
+  // The host and port of the connection's first request (request relay only).
+  void SetHost(const std::string& host, int port);
+  void SetScope(const CConnectionScope& scope) { m_scope = scope; }
+
+  // Starts the relay thread. On failure the worker is deleted and
+  // g_liveRelayCount lowered by 1; false is returned.
+  bool Start();
+
+ private:
+  static void* ThreadMain(void* worker);
+  void Run();
+  void RunRequestRelay();
+  void RunResponseRelay();
+  // Shuts down both sockets (and, for a request relay, every server connection).
+  void Teardown();
+
+  // Request relay: handles the start of a new request in m_buffer. False ends the
+  // relay; `forward` tells whether the piece goes on to the server.
+  bool BeginRequest(std::size_t& length, bool& forward);
+  // Runs a piece of the request or response through the rules; false when blocked.
+  bool FilterRequestPiece(std::size_t length);
+  bool FilterResponsePiece(std::size_t length);
+  bool SwitchServer(const std::string& host, int port, bool isConnect);
+  // Opens a further server connection and starts its response relay; none when
+  // the server is out of reach (or is the proxy itself).
+  std::shared_ptr<CUpstreamState> OpenUpstream(const std::string& host, int port, bool isConnect);
+  void RegisterUpstream(const std::shared_ptr<CUpstreamState>& state);
+  std::shared_ptr<CUpstreamState> FindUpstream(const std::string& host, int port, bool create,
+                                               bool isConnect);
+  void CloseAllUpstreams();
+
+  CSocket m_input;
+  CSocket m_output;
+  CXmlNode m_config;
+  std::shared_ptr<CUpstreamState> m_state;
+  RelayDirection m_direction = RelayDirection::kRequest;
+  std::string m_host;
+  int m_port = 80;
+  CUpstreamTable m_upstreams;
+  CConnectionScope m_scope;
+  CProxySettings m_settings;
+  // The request relay's current server connection.
+  std::shared_ptr<CUpstreamState> m_current;
+  // The URL handed to the filter: the current request's, or for a response the
+  // last request sent on its connection.
+  std::string m_url;
+  std::uint64_t m_urlGeneration = 0;
+  // One receive, the 0 byte after it, allocated once per worker.
+  std::unique_ptr<char[]> m_buffer;
+};

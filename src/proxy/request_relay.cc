@@ -1,0 +1,74 @@
+// The request relay: the browser's further bytes to the server of each request.
+#include <string_view>
+
+#include "config/page_recorder.h"
+#include "proxy/relay_worker.h"
+#include "proxy/request_text.h"
+#include "rules/request_matching.h"
+
+void CRelayWorker::RunRequestRelay() {
+  m_current = m_state;
+  m_url = m_state->GetLastUrl();
+  if (!m_settings.corporate) RegisterUpstream(m_state);
+  char* buffer = m_buffer.get();
+  for (;;) {
+    const ssize_t received = ReceiveSome(m_input.Get(), buffer, kRequestBufferSize);
+    if (received <= 0) return;
+    std::size_t length = static_cast<std::size_t>(received);
+    buffer[length] = 0;
+    bool forward = true;
+    // Inside a tunnel the bytes are the browser's encrypted stream: never parsed
+    // or filtered.
+    if (!m_current->IsTunnel()) {
+      if (StartsNewRequest(buffer, length)) {
+        if (!BeginRequest(length, forward)) return;
+      } else if (!FilterRequestPiece(length)) {
+        return;
+      }
+    }
+    if (forward && SendAll(m_current->GetServerSocket().Get(), buffer, length) < 0) return;
+  }
+}
+
+bool CRelayWorker::BeginRequest(std::size_t& length, bool& forward) {
+  char* buffer = m_buffer.get();
+  std::string host = m_host;
+  int port = 80;
+  bool isConnect = false;
+  ParseHostAndPort(buffer, length, host, port, isConnect);
+  GetPageRecorder().GetUrlHistory().Add(GetRequestUrl(buffer, length, false));
+  m_url = GetRequestUrl(buffer, length, true);
+
+  // The rules decide before any server is contacted: a blocked request never
+  // reaches its server.
+  bool allowed = false;
+  if (m_settings.filterActive) {
+    allowed = IsRequestAllowed(buffer, length, m_url, m_config);
+    if (FilterTraffic(buffer, length, true, true, allowed, m_url, m_config).blocked) return false;
+  }
+  if (m_settings.corporate) {
+    // The corporate proxy answers a CONNECT itself; what follows is the tunnel.
+    m_current->NoteRequest(m_url, allowed);
+    if (isConnect) m_current->SetTunnel();
+    return true;
+  }
+
+  const auto state = FindUpstream(host, port, true, isConnect);
+  if (!state) return false;
+  m_current = state;
+  m_host = host;
+  m_port = port;
+  m_current->NoteRequest(m_url, allowed);
+  if (isConnect) {
+    forward = false;
+    return SendAll(m_input.Get(), kConnectAnswer.data(), kConnectAnswer.size()) >= 0;
+  }
+  NormalizeRequest(buffer, length);
+  return true;
+}
+
+bool CRelayWorker::FilterRequestPiece(std::size_t length) {
+  if (!m_settings.filterActive) return true;
+  const bool allowed = m_current->IsAllowed();
+  return !FilterTraffic(m_buffer.get(), length, false, true, allowed, m_url, m_config).blocked;
+}
