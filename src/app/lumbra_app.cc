@@ -2,13 +2,14 @@
 #include "app/lumbra_app.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/command_line.h"
-#include "app/config_summary.h"
 #include "config/config_store.h"
 #include "core/code_page.h"
 #include "core/user_messages.h"
+#include "platform/exit_signals.h"
 #include "platform/standard_descriptors.h"
 #include "xml/xml_node.h"
 
@@ -16,6 +17,7 @@ namespace {
 
 constexpr char kInfoCaption[] = "Lumbra info";
 constexpr char kOneInstanceOnly[] = "Only one running Lumbra instance is allowed";
+constexpr char kPortBusy[] = "Could not start proxy server. Socket port busy.";
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
@@ -50,12 +52,32 @@ int CLumbraApp::Run(int argc, const char* const* argv) {
 int CLumbraApp::Start() {
   OccupyStandardDescriptors();
   InitNarrowCharset();
+  // Before any thread starts, so that every thread inherits the blocked set and
+  // only WaitForExitSignal takes these signals.
+  BlockExitSignals();
   if (!TakeInstanceLock()) return kExitFailure;
   CXmlNode document;
   // LoadConfig has shown what went wrong.
   if (!LoadConfig(document)) return kExitFailure;
-  Print(stdout, DescribeConfig(GetConfigPath(), document));
-  return kExitSuccess;
+  return Serve(document);
+}
+
+int CLumbraApp::Serve(const CXmlNode& document) {
+  m_listener.SetConfig(document);
+  if (!m_listener.Start() || !m_listener.WaitUntilListening()) {
+    ShowAppMessage(kPortBusy);
+    return kExitFailure;
+  }
+  Print(stdout, "Lumbra " LUMBRA_VERSION_TEXT " listens on port " +
+                    std::to_string(m_listener.GetPort()) +
+                    " of every IPv4 interface; configuration: " + GetConfigPath() + "\n");
+  WaitForExitSignal();
+  // The Exit path: the port is closed, and the process ends without waiting for
+  // the connections still open (and without running static destructors under
+  // their threads).
+  m_listener.Stop();
+  std::fflush(nullptr);
+  std::_Exit(kExitSuccess);
 }
 
 bool CLumbraApp::TakeInstanceLock() {

@@ -2,6 +2,9 @@
 #pragma once
 
 #include "platform/instance_lock.h"
+#include "proxy/proxy_listener.h"
+
+class CXmlNode;
 
 class CLumbraApp {
  public:
@@ -16,7 +19,11 @@ class CLumbraApp {
   // Start-up proper: descriptors, character set, instance lock, configuration.
   int Start();
   bool TakeInstanceLock();
+  // Runs the proxy until SIGTERM or SIGINT, then ends the process; returns only
+  // when the port cannot be bound.
+  int Serve(const CXmlNode& document);
 
   // Held for the life of the process.
   CInstanceLock m_instanceLock;
+  CProxyListener m_listener;
 };

@@ -17,7 +17,8 @@ std::atomic<OwnRequestHandler> g_ownRequestHandler{nullptr};
 constexpr std::string_view kProgramPage =
     "<!DOCTYPE html>\n"
     "<html><head><meta charset=\"utf-8\"><title>Lumbra</title></head>\n"
-    "<body><h1>Lumbra " LUMBRA_VERSION_TEXT "</h1>\n"
+    "<body><h1>Lumbra " LUMBRA_VERSION_TEXT
+    "</h1>\n"
     "<p>This is the Lumbra filtering proxy. Set it as the browser's HTTP proxy.</p>\n"
     "</body></html>\n";
 

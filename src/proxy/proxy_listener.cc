@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <condition_variable>
 #include <new>
-#include <utility>
 #include <thread>
+#include <utility>
 
 #include "config/config_store.h"
 #include "platform/worker_thread.h"
@@ -172,8 +172,8 @@ void CProxyListener::CRun::AcceptLoop(const CSocket& listening) {
   while (!stopRequested) {
     sockaddr_in peer{};
     socklen_t size = sizeof peer;
-    const int accepted = ::accept4(listening.Get(), reinterpret_cast<sockaddr*>(&peer), &size,
-                                   SOCK_CLOEXEC);
+    const int accepted =
+        ::accept4(listening.Get(), reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
     if (accepted < 0) {
       if (stopRequested) return;
       if (errno != EINTR && errno != ECONNABORTED) std::this_thread::sleep_for(kAcceptBackoff);

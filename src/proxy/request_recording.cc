@@ -53,6 +53,6 @@ void RecordRequest(const char* text, std::size_t length) {
   if (headersEnded && EqualsNoCase(method, "POST") && lineStart < length)
     ReadFormFields(request.substr(lineStart), fieldNames, fieldValues);
 
-  GetPageRecorder().RecordPage(url, ViewsOf(fieldNames), ViewsOf(fieldValues),
-                               ViewsOf(headerNames), ViewsOf(headerValues));
+  GetPageRecorder().RecordPage(url, ViewsOf(fieldNames), ViewsOf(fieldValues), ViewsOf(headerNames),
+                               ViewsOf(headerValues));
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Start-up of the real binary: first start writes the built-in configuration and
-# prints a summary; a second instance is refused while the lock is held.
+# prints where it listens; a second instance is refused while the lock is held.
 set -euo pipefail
 
 binary="${LUMBRA_BINARY:?LUMBRA_BINARY must name build/lumbra}"
@@ -16,6 +16,27 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# Runs the proxy until it has said where it listens, then ends it with SIGTERM;
+# sets $status. The default port may be taken by another program on this
+# machine: then the start fails with the busy-port message, which also counts.
+run_briefly() {
+  local out="$1" err="$2" pid
+  "$binary" <&- >"$out" 2>"$err" &
+  pid=$!
+  for _ in $(seq 1 100); do
+    grep -q "listens on port" "$out" && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -TERM "$pid" 2>/dev/null || true
+  status=0; wait "$pid" || status=$?
+  if [ "$status" -eq 1 ] && grep -q "Could not start proxy server. Socket port busy." "$err"; then
+    status=0; busy=1
+  else
+    busy=0
+  fi
+}
+
 export XDG_CONFIG_HOME="$work/config"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p "$XDG_RUNTIME_DIR"
@@ -29,21 +50,19 @@ status=0; "$binary" --no-such-option >/dev/null 2>&1 || status=$?
 [ "$status" -eq 2 ] || fail "unknown option exit status $status"
 
 # First start, with standard input closed: the default file appears byte for byte.
-status=0; "$binary" <&- >"$work/out" 2>"$work/err" || status=$?
+run_briefly "$work/out" "$work/err"
 [ "$status" -eq 0 ] || fail "first start exit status $status: $(cat "$work/err")"
 cmp -s "$config" "$source_dir/resources/default-config.xml" || fail "written file differs"
-grep -qx "Configuration: $config" "$work/out" || fail "no configuration path in: $(cat "$work/out")"
-grep -qx "Filtering: on" "$work/out" || fail "filtering state"
-grep -qx "Proxy port: 8010" "$work/out" || fail "proxy port"
-grep -q "^Corporate proxy: off (.*:8080)$" "$work/out" || fail "corporate proxy"
-grep -qx "Filter rules: 10" "$work/out" || fail "rule count"
-grep -qx "  ActiveX: disabled" "$work/out" || fail "ActiveX rule state"
-grep -qx "  Yahoo! ads: enabled" "$work/out" || fail "last rule"
+if [ "$busy" -eq 0 ]; then
+  grep -qx "Lumbra [0-9.]* listens on port 8010 of every IPv4 interface; configuration: $config" \
+    "$work/out" || fail "no listening line in: $(cat "$work/out")"
+  [ "$(wc -l <"$work/out")" -eq 1 ] || fail "more than one line printed"
+fi
 [ "$(ls -A "$(dirname "$config")")" = "lumbra.xml" ] || fail "stray files beside the configuration"
 
 # A second start reads the same file and leaves it alone.
-"$binary" >"$work/out2" 2>&1 || fail "second start"
-cmp -s "$work/out" "$work/out2" || fail "second summary differs"
+run_briefly "$work/out2" "$work/err2"
+[ "$status" -eq 0 ] || fail "second start exit status $status: $(cat "$work/err2")"
 cmp -s "$config" "$source_dir/resources/default-config.xml" || fail "file changed on second start"
 
 # While another process holds the lock, a second instance is refused.
@@ -58,11 +77,12 @@ done
 status=0; "$binary" >"$work/out3" 2>"$work/err3" || status=$?
 [ "$status" -eq 1 ] || fail "second instance exit status $status"
 grep -q "Only one running Lumbra instance is allowed" "$work/err3" || fail "no one-instance message"
-[ ! -s "$work/out3" ] || fail "second instance printed a summary"
+[ ! -s "$work/out3" ] || fail "second instance printed a line"
 kill "$holder"; wait "$holder" 2>/dev/null || true; holder=""
 
 # Once the holder is gone the program starts again.
-"$binary" >/dev/null 2>&1 || fail "start after the lock was released"
+run_briefly "$work/out5" "$work/err5"
+[ "$status" -eq 0 ] || fail "start after the lock was released: $(cat "$work/err5")"
 
 # A runtime folder that does not exist is reported, not ignored.
 status=0

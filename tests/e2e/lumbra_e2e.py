@@ -1,0 +1,258 @@
+"""Shared pieces of the end-to-end tests: the real proxy in a private folder, a
+scripted origin server on loopback, and raw HTTP over sockets."""
+
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+
+BINARY = os.environ.get("LUMBRA_BINARY", "build/lumbra")
+SOURCE_DIR = os.environ.get("LUMBRA_SOURCE_DIR", ".")
+LOOPBACK = "127.0.0.1"
+WAIT = 10.0  # seconds any single wait may take
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind((LOOPBACK, 0))
+        return probe.getsockname()[1]
+
+
+def wait_until(condition, timeout=WAIT, step=0.02):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(step)
+    return condition()
+
+
+def make_config(port, rules="", enabled=True, corporate=None):
+    """A lumbra.xml with filtering on or off, the given filterrule elements and,
+    when `corporate` is (host, port), that upstream proxy enabled."""
+    corporate_host, corporate_port = corporate or ("proxy.invalid", 8080)
+    return (
+        '<?xml version="1.0" encoding="UTF-8"?>\r\n'
+        " <lumbra>\r\n"
+        f"  <enabled>{'yes' if enabled else 'no'}</enabled>\r\n"
+        "  <version>1</version>\r\n"
+        f"  <proxyport>{port}</proxyport>\r\n"
+        f'  <corporateproxy url="{corporate_host}" port="{corporate_port}">\r\n'
+        f"   <enabled>{'yes' if corporate else 'no'}</enabled>\r\n"
+        "  </corporateproxy>\r\n"
+        f"  <filterrules>\r\n{rules}\r\n  </filterrules>\r\n"
+        " </lumbra>\r\n"
+    )
+
+
+def rule(body, name="test"):
+    return f'<filterrule name="{name}"><enabled>yes</enabled>{body}</filterrule>'
+
+
+class Lumbra:
+    """build/lumbra running with its own configuration and runtime folders."""
+
+    def __init__(self, rules="", enabled=True, corporate=None, port=None):
+        self.folder = tempfile.mkdtemp(prefix="lumbra-e2e-")
+        self.port = port or free_port()
+        config_folder = os.path.join(self.folder, "config", "Lumbra_Corvane")
+        os.makedirs(config_folder)
+        os.makedirs(os.path.join(self.folder, "runtime"))
+        with open(os.path.join(config_folder, "lumbra.xml"), "w", newline="") as f:
+            f.write(make_config(self.port, rules, enabled, corporate))
+        self.env = dict(os.environ,
+                        XDG_CONFIG_HOME=os.path.join(self.folder, "config"),
+                        XDG_RUNTIME_DIR=os.path.join(self.folder, "runtime"))
+        self.process = None
+        self.output = ""
+
+    def start(self, expect_listening=True):
+        self.process = subprocess.Popen([BINARY], env=self.env, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                                        text=True)
+        if expect_listening:
+            self.output = self.process.stdout.readline()
+            if "listens on port" not in self.output:
+                self.stop()
+                raise RuntimeError("lumbra did not start: " + self.output)
+        return self
+
+    def stop(self):
+        if self.process is None:
+            return None
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        try:
+            status = self.process.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            status = self.process.wait()
+        self.process.stdout.close()
+        self.process.stderr.close()
+        self.process = None
+        return status
+
+    def close(self):
+        self.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def descriptor_count(self):
+        return len(os.listdir(f"/proc/{self.process.pid}/fd"))
+
+    def thread_count(self):
+        return len(os.listdir(f"/proc/{self.process.pid}/task"))
+
+    def is_alive(self):
+        return self.process is not None and self.process.poll() is None
+
+    def connect(self):
+        return socket.create_connection((LOOPBACK, self.port), timeout=WAIT)
+
+
+def read_head(sock):
+    """Reads up to the end of a header block; returns (head, rest) as bytes, head
+    empty when the peer closed first."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        piece = sock.recv(65536)
+        if not piece:
+            return b"", data
+        data += piece
+    end = data.index(b"\r\n\r\n") + 4
+    return data[:end], data[end:]
+
+
+def content_length(head):
+    for line in head.split(b"\r\n")[1:]:
+        name, _, value = line.partition(b":")
+        if name.strip().lower() == b"content-length":
+            return int(value.strip())
+    return None
+
+
+def read_response(sock):
+    """One response with a Content-Length: (head, body) as bytes; (b"", b"") when
+    the connection closed without one."""
+    head, body = read_head(sock)
+    if not head:
+        return b"", b""
+    length = content_length(head) or 0
+    while len(body) < length:
+        piece = sock.recv(65536)
+        if not piece:
+            break
+        body += piece
+    return head, body
+
+
+def read_until_closed(sock):
+    data = b""
+    while True:
+        try:
+            piece = sock.recv(65536)
+        except (ConnectionResetError, socket.timeout):
+            break
+        if not piece:
+            break
+        data += piece
+    return data
+
+
+def response(body, content_type="text/html", extra=""):
+    if isinstance(body, str):
+        body = body.encode()
+    return (f"HTTP/1.1 200 OK\r\nContent-Type: {content_type}\r\n"
+            f"Content-Length: {len(body)}\r\n{extra}\r\n").encode() + body
+
+
+class Origin:
+    """A keep-alive HTTP origin on loopback. `handler(request_bytes)` returns the
+    answer: bytes, or a list of byte pieces sent with a pause between them. It
+    counts accepted connections and keeps every request it read."""
+
+    def __init__(self, handler=None, pause=0.3):
+        self.handler = handler or (lambda request: response("hello"))
+        self.pause = pause
+        self.requests = []
+        self.connections = 0
+        self.lock = threading.Lock()
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind((LOOPBACK, 0))
+        self.listener.listen(64)
+        self.port = self.listener.getsockname()[1]
+        self.open_sockets = []
+        self.running = True
+        self.thread = threading.Thread(target=self._accept_loop, daemon=True)
+        self.thread.start()
+
+    def _accept_loop(self):
+        while self.running:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            with self.lock:
+                self.connections += 1
+                self.open_sockets.append(conn)
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _serve(self, conn):
+        conn.settimeout(WAIT)
+        try:
+            pending = b""
+            while self.running:
+                while b"\r\n\r\n" not in pending:
+                    piece = conn.recv(65536)
+                    if not piece:
+                        return
+                    pending += piece
+                end = pending.index(b"\r\n\r\n") + 4
+                head, pending = pending[:end], pending[end:]
+                length = content_length(head) or 0
+                while len(pending) < length:
+                    piece = conn.recv(65536)
+                    if not piece:
+                        return
+                    pending += piece
+                request, pending = head + pending[:length], pending[length:]
+                with self.lock:
+                    self.requests.append(request)
+                answer = self.handler(request)
+                if answer is None:
+                    return
+                pieces = answer if isinstance(answer, list) else [answer]
+                for index, piece in enumerate(pieces):
+                    if index:
+                        time.sleep(self.pause)
+                    conn.sendall(piece)
+        except OSError:
+            return
+        finally:
+            conn.close()
+
+    def close(self):
+        self.running = False
+        self.listener.close()
+        with self.lock:
+            for conn in self.open_sockets:
+                try:
+                    conn.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()

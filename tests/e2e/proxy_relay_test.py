@@ -1,0 +1,124 @@
+"""The proxy on the wire: what the origin receives, what the browser gets back,
+keep-alive across hosts, image responses, split requests, filtering off, and the
+page for requests addressed to the proxy itself."""
+
+import sys
+import time
+import unittest
+
+sys.path.insert(0, __import__("os").path.dirname(__file__))
+from lumbra_e2e import (LOOPBACK, Lumbra, Origin, read_response, read_until_closed, response,
+                        rule, wait_until)
+
+# Removes "secretword" wherever it occurs, blanks the header name "X-Secret"
+# (its line is then dropped), and removes div elements with id "ad".
+RULES = rule('<content contains="secretword" action="remove"/>'
+             '<content contains="X-Secret" action="remove"/>'
+             '<content tag="div" attribname="id" attribvalue="ad"/>')
+
+
+def get(target, host, extra=""):
+    return (f"GET {target} HTTP/1.1\r\nHost: {host}\r\n{extra}\r\n").encode()
+
+
+class ProxyRelayTest(unittest.TestCase):
+    def setUp(self):
+        self.proxy = Lumbra(RULES).start()
+
+    def tearDown(self):
+        self.proxy.close()
+
+    def test_origin_form_and_blanked_headers(self):
+        with Origin() as origin:
+            with self.proxy.connect() as browser:
+                # An IP host with a port: both used to be left in absolute form.
+                browser.sendall(get(f"http://{LOOPBACK}:{origin.port}/path?q=1",
+                                    f"{LOOPBACK}:{origin.port}",
+                                    "X-Secret: hidden\r\nAccept: */*\r\n"))
+                head, body = read_response(browser)
+            self.assertIn(b"200 OK", head)
+            self.assertEqual(body, b"hello")
+            request = origin.requests[0]
+            self.assertTrue(request.startswith(b"GET /path?q=1 HTTP/1.1\r\n"), request)
+            self.assertNotIn(b"hidden", request)
+            self.assertIn(b"\r\nAccept: */*\r\n", request)
+            for line in request.split(b"\r\n")[1:]:
+                self.assertFalse(line.startswith(b" "), request)
+
+    def test_keep_alive_switches_hosts_and_reuses_connections(self):
+        answer = lambda port: (lambda request: response(f"from {port}"))
+        with Origin() as a, Origin() as b:
+            a.handler = answer(a.port)
+            b.handler = answer(b.port)
+            # Two "hosts" by port on one address: the table keeps them apart.
+            targets = [a, b, a]
+            with self.proxy.connect() as browser:
+                for origin in targets:
+                    address = f"{LOOPBACK}:{origin.port}"
+                    browser.sendall(get(f"http://{address}/", address))
+                    head, body = read_response(browser)
+                    self.assertEqual(body, f"from {origin.port}".encode())
+                # Two relays for the connection, one more for the second server.
+                self.assertEqual(a.connections, 1)
+                self.assertEqual(b.connections, 1)
+            self.assertEqual(len(a.requests), 2)
+            self.assertEqual(len(b.requests), 1)
+
+    def test_image_responses_pass_unfiltered(self):
+        def serve(request):
+            if b"/image" in request:
+                return response(b"\x89PNG secretword", "image/png")
+            return response("<p>secretword</p>")
+
+        with Origin(serve) as origin:
+            address = f"{LOOPBACK}:{origin.port}"
+            with self.proxy.connect() as browser:
+                browser.sendall(get(f"http://{address}/image", address))
+                _, image = read_response(browser)
+                browser.sendall(get(f"http://{address}/page", address))
+                _, page = read_response(browser)
+        self.assertEqual(image, b"\x89PNG secretword")
+        self.assertEqual(page, b"<p>          </p>")
+
+    def test_request_split_over_several_sends(self):
+        with Origin() as origin:
+            address = f"{LOOPBACK}:{origin.port}"
+            request = get(f"http://{address}/split", address, "Accept: */*\r\n")
+            with self.proxy.connect() as browser:
+                for start in range(0, len(request), 7):
+                    browser.sendall(request[start:start + 7])
+                    time.sleep(0.02)
+                head, body = read_response(browser)
+        self.assertEqual(body, b"hello")
+        self.assertTrue(origin.requests[0].startswith(b"GET /split HTTP/1.1\r\n"))
+        self.assertIn(b"Accept: */*\r\n\r\n", origin.requests[0])
+
+    def test_page_for_the_proxy_itself(self):
+        with self.proxy.connect() as browser:
+            browser.sendall(get("/", f"{LOOPBACK}:{self.proxy.port}"))
+            answer = read_until_closed(browser)
+        self.assertIn(b"200 OK", answer)
+        self.assertIn(b"Lumbra 1.0.0.1", answer)
+        # Also when asked for through the proxy with an absolute URL and "localhost".
+        with self.proxy.connect() as browser:
+            browser.sendall(get(f"http://localhost:{self.proxy.port}/",
+                                f"localhost:{self.proxy.port}"))
+            self.assertIn(b"Lumbra", read_until_closed(browser))
+
+
+class FilteringOffTest(unittest.TestCase):
+    def test_bytes_pass_unchanged(self):
+        page = b"<div id=\"ad\">secretword</div>"
+        with Lumbra(RULES, enabled=False) as proxy, Origin(lambda r: response(page)) as origin:
+            address = f"{LOOPBACK}:{origin.port}"
+            with proxy.connect() as browser:
+                browser.sendall(get(f"http://{address}/", address, "X-Secret: kept\r\n"))
+                _, body = read_response(browser)
+            self.assertEqual(body, page)
+            # Still cut to origin form on a direct connection.
+            self.assertTrue(origin.requests[0].startswith(b"GET / HTTP/1.1\r\n"))
+            self.assertIn(b"X-Secret: kept\r\n", origin.requests[0])
+
+
+if __name__ == "__main__":
+    unittest.main()
