@@ -8,6 +8,7 @@ packages=(
   libcurl4-openssl-dev nlohmann-json3-dev
   clang libclang-rt-14-dev      # fuzz targets (libFuzzer) and sanitizers
   curl python3 openssl          # end-to-end tests: browser stand-in, origin and TLS servers
+  tinyproxy                     # end-to-end tests: the upstream corporate proxy
   chromium nodejs               # browser tests (headless Chromium driven from Node.js)
 )
 # nodejs from some sources carries npm itself; Debian's own npm only when the command is missing.

@@ -1,0 +1,172 @@
+"""CONNECT: curl through the proxy to a TLS server, bytes inside a tunnel passing
+untouched in both directions, and a CONNECT on a kept-alive connection."""
+
+import http.server
+import os
+import shutil
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, Origin, read_head, read_response, response,
+                        rule)
+
+# Rules that would rewrite and block what the tunnels carry, were it filtered.
+RULES = (rule('<content contains="secretword" action="remove"/>'
+              '<content tag="div" attribname="id" attribvalue="ad"/>')
+         + rule('<response contains="forbidden-text"/>', "block"))
+PAGE = b'<p>secretword</p><div id="ad">forbidden-text</div>'
+
+
+class TlsServer:
+    """An HTTPS server on loopback with a self-signed certificate for localhost."""
+
+    def __init__(self):
+        self.folder = tempfile.mkdtemp(prefix="lumbra-tls-")
+        cert = os.path.join(self.folder, "cert.pem")
+        key = os.path.join(self.folder, "key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                        "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
+                       check=True, capture_output=True, timeout=60)
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def do_GET(self):
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html")
+                self.send_header("Content-Length", str(len(PAGE)))
+                self.end_headers()
+                self.wfile.write(PAGE)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer((LOOPBACK, 0), Handler)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
+        self.port = self.server.server_address[1]
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+class EchoServer:
+    """Sends back every byte it receives and keeps a copy."""
+
+    def __init__(self):
+        self.received = b""
+        self.listener = socket.create_server((LOOPBACK, 0))
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        try:
+            conn, _ = self.listener.accept()
+        except OSError:
+            return
+        with conn:
+            while True:
+                try:
+                    data = conn.recv(65536)
+                except OSError:
+                    return
+                if not data:
+                    return
+                self.received += data
+                conn.sendall(data)
+
+    def close(self):
+        self.listener.close()
+
+
+def connect_request(target, host):
+    return f"CONNECT {target} HTTP/1.1\r\nHost: {host}\r\n\r\n".encode()
+
+
+def receive_exactly(sock, count):
+    data = b""
+    while len(data) < count:
+        piece = sock.recv(count - len(data))
+        if not piece:
+            break
+        data += piece
+    return data
+
+
+class ConnectTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tls = TlsServer()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tls.close()
+
+    def setUp(self):
+        self.proxy = Lumbra(RULES).start()
+
+    def tearDown(self):
+        self.proxy.close()
+
+    def test_curl_reaches_a_tls_server_through_the_tunnel(self):
+        # curl sends "Host: localhost:<port>", as browsers do.
+        result = subprocess.run(
+            ["curl", "-sS", "-k", "--max-time", str(int(WAIT)), "--proxy",
+             f"http://{LOOPBACK}:{self.proxy.port}", f"https://localhost:{self.tls.port}/"],
+            capture_output=True, timeout=WAIT * 2)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout, PAGE)
+
+    def test_tunnel_bytes_pass_untouched_both_ways(self):
+        echo = EchoServer()
+        try:
+            with self.proxy.connect() as browser:
+                target = f"{LOOPBACK}:{echo.port}"
+                browser.sendall(connect_request(target, target))
+                head, rest = read_head(browser)
+                self.assertEqual(head, b"HTTP/1.0 200 Connection established\r\n\r\n")
+                self.assertEqual(rest, b"")
+                # Looks like a request and a page, holds a NUL: none of it is touched.
+                payload = (b"GET http://elsewhere.invalid/ HTTP/1.1\r\nHost: elsewhere.invalid"
+                           b"\r\n\r\n" + PAGE + b"\x00" + bytes(range(256)))
+                for piece in (payload, b"POST " + payload):
+                    browser.sendall(piece)
+                    self.assertEqual(receive_exactly(browser, len(piece)), piece)
+            self.assertEqual(echo.received, payload + b"POST " + payload)
+        finally:
+            echo.close()
+
+    def test_connect_on_a_kept_alive_connection_is_answered_and_tunnelled(self):
+        with Origin(lambda request: response("plain")) as origin:
+            with self.proxy.connect() as browser:
+                address = f"{LOOPBACK}:{origin.port}"
+                browser.sendall(f"GET http://{address}/ HTTP/1.1\r\nHost: {address}\r\n\r\n"
+                                .encode())
+                self.assertEqual(read_response(browser)[1], b"plain")
+                browser.sendall(connect_request(f"localhost:{self.tls.port}",
+                                                f"localhost:{self.tls.port}"))
+                head, _ = read_head(browser)
+                self.assertEqual(head, b"HTTP/1.0 200 Connection established\r\n\r\n")
+                context = ssl.create_default_context()
+                context.check_hostname = False
+                context.verify_mode = ssl.CERT_NONE
+                with context.wrap_socket(browser, server_hostname="localhost") as tls:
+                    tls.sendall(b"GET / HTTP/1.1\r\nHost: localhost\r\n\r\n")
+                    head, body = read_response(tls)
+        self.assertIn(b"200", head)
+        self.assertEqual(body, PAGE)
+
+
+if __name__ == "__main__":
+    unittest.main()
