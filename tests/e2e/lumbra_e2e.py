@@ -2,6 +2,7 @@
 scripted origin server on loopback, and raw HTTP over sockets."""
 
 import os
+import resource
 import shutil
 import signal
 import socket
@@ -70,10 +71,14 @@ class Lumbra:
         self.process = None
         self.output = ""
 
-    def start(self, expect_listening=True):
+    def start(self, expect_listening=True, max_descriptors=None):
+        def limit():
+            if max_descriptors:
+                resource.setrlimit(resource.RLIMIT_NOFILE, (max_descriptors, max_descriptors))
+
         self.process = subprocess.Popen([BINARY], env=self.env, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
-                                        text=True)
+                                        text=True, preexec_fn=limit)
         if expect_listening:
             self.output = self.process.stdout.readline()
             if "listens on port" not in self.output:
@@ -111,6 +116,11 @@ class Lumbra:
 
     def thread_count(self):
         return len(os.listdir(f"/proc/{self.process.pid}/task"))
+
+    def cpu_seconds(self):
+        with open(f"/proc/{self.process.pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
     def is_alive(self):
         return self.process is not None and self.process.poll() is None

@@ -44,6 +44,12 @@ class ProxyRelayTest(unittest.TestCase):
             self.assertIn(b"\r\nAccept: */*\r\n", request)
             for line in request.split(b"\r\n")[1:]:
                 self.assertFalse(line.startswith(b" "), request)
+            # A host name with a port: the name is resolved, the port is used.
+            with self.proxy.connect() as browser:
+                browser.sendall(get(f"http://localhost:{origin.port}/named",
+                                    f"localhost:{origin.port}"))
+                self.assertEqual(read_response(browser)[1], b"hello")
+            self.assertTrue(origin.requests[1].startswith(b"GET /named HTTP/1.1\r\n"))
 
     def test_keep_alive_switches_hosts_and_reuses_connections(self):
         answer = lambda port: (lambda request: response(f"from {port}"))
