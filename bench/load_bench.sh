@@ -6,14 +6,18 @@
 # Needs build/lumbra (build it first: scripts/build.sh; another binary with LUMBRA_BINARY=path)
 # and nginx, tinyproxy, wrk, curl and python3 (scripts/setup-bench.sh installs them). Installs
 # and builds nothing itself. Takes about two minutes; BENCH_DURATION (seconds, default 10) sets
-# the length of each wrk run. Everything listens on 127.0.0.1 at free ports, in a temporary
-# folder that is removed at the end together with every process the script started.
+# the length of each wrk run. With BENCH_PROFILE=folder, each of Lumbra's measurements is
+# recorded machine-wide with perf into folder/<measurement>.perf.data (read it with
+# perf report -i FILE --sort comm,dso,sym). Everything listens on 127.0.0.1 at free ports, in a
+# temporary folder that is removed at the end together with every process the script started.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 helpers="$root/bench/load"
 lumbra_binary=${LUMBRA_BINARY:-$root/build/lumbra}
 duration=${BENCH_DURATION:-10}
+profile_dir=${BENCH_PROFILE:-}
+profiler=""
 held_connections=500
 many_connections=1000
 
@@ -22,7 +26,9 @@ fail() {
   exit 1
 }
 
-for tool in nginx tinyproxy wrk curl python3; do
+tools=(nginx tinyproxy wrk curl python3)
+[ -z "$profile_dir" ] || tools+=(perf)
+for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || PATH="$PATH:/usr/sbin:/sbin" command -v "$tool" >/dev/null ||
     fail "$tool is missing (scripts/setup-bench.sh installs it)"
 done
@@ -178,15 +184,35 @@ show_filtering() {
 
 declare -A result
 
+# start_profile TARGET KEY / stop_profile: a machine-wide perf record around one of Lumbra's
+# measurements, when BENCH_PROFILE names a folder.
+start_profile() {
+  [ -n "$profile_dir" ] && [ "$1" = lumbra ] || return 0
+  mkdir -p "$profile_dir"
+  perf record -a -F 499 -o "$profile_dir/$2.perf.data" >"$profile_dir/$2.perf.log" 2>&1 &
+  profiler=$!
+  started+=("$profiler")
+  sleep 0.5
+}
+
+stop_profile() {
+  [ -n "$profiler" ] || return 0
+  kill -INT "$profiler" 2>/dev/null || true
+  wait "$profiler" 2>/dev/null || true
+  profiler=""
+}
+
 # run_wrk TARGET CONNECTIONS PATH KEY: runs wrk and stores its figures under KEY.
 run_wrk() {
   local target=$1 connections=$2 path=$3 key=$4 port url line threads=2
   port=$(target_port "$target")
   if [ -n "$port" ]; then url="http://127.0.0.1:$port" path="http://$origin$path"; else url="http://$origin"; fi
   [ "$connections" -lt "$threads" ] && threads=$connections
+  start_profile "$target" "$key"
   line=$(timeout $((duration + 60)) wrk -t "$threads" -c "$connections" -d "${duration}s" \
     --timeout 5s -s "$helpers/absolute_url.lua" "$url" -- "$path" "$origin" 2>&1 |
     grep '^RESULT' || true)
+  stop_profile
   [ -n "$line" ] || fail "wrk gave no result for $key through $target"
   local requests duration_us bytes p50 p99 connect read_errors write status timeouts
   read -r requests duration_us bytes p50 p99 connect read_errors write status timeouts \
@@ -219,6 +245,7 @@ target_pid() {
 run_big_file() {
   local target=$1 port speeds=() speed
   port=$(target_port "$target")
+  start_profile "$target" big
   for _ in 1 2 3; do
     local code size
     # shellcheck disable=SC2046
@@ -230,6 +257,7 @@ run_big_file() {
     fi
     speeds+=("$speed")
   done
+  stop_profile
   result[$target.big.mbs]=$(printf '%s\n' "${speeds[@]}" | sort -g | sed -n 2p |
     awk '{ printf "%.1f", $1 / 1e6 }')
 }
@@ -329,9 +357,11 @@ print_table() {
     done
   done
   echo "MB = 10^6 bytes; ratios are Lumbra (or tinyproxy) divided by direct access or tinyproxy;"
-  echo "wrk: $duration s runs, 2 threads, 5 s timeout; origin: nginx with one worker; $(nproc) cores."
+  echo "wrk: $duration s runs, 2 threads, 5 s timeout; origin: nginx with one worker; $(nproc) cores;"
+  echo "load average at the start: $load_at_start (other work on the machine skews every figure)."
 }
 
+load_at_start=$(cut -d ' ' -f 1-3 /proc/loadavg)
 start_origin
 start_tinyproxy
 start_lumbra
