@@ -8,6 +8,7 @@
 
 #include "config/page_recorder.h"
 #include "platform/worker_thread.h"
+#include "proxy/buffer_pool.h"
 #include "proxy/first_request.h"
 #include "proxy/host_cache.h"
 #include "proxy/live_relay_count.h"
@@ -23,14 +24,13 @@
 CBrowserConnection::~CBrowserConnection() = default;
 
 bool CBrowserConnection::Start(CSocket browser, in_addr peer, int proxyPort,
-                               const CXmlNode& document) {
+                               std::shared_ptr<CConfigSnapshot> config) {
   m_browser = std::move(browser);
   m_peer = peer;
   m_scope.proxyPort = proxyPort;
   m_scope.peerIsLocal = IsOwnAddress(peer);
-  m_config.RemoveAll();
-  m_config.CopyFrom(&document);
-  m_settings = ReadProxySettings(m_config);
+  m_config = std::move(config);
+  m_settings = m_config->GetSettings();
   if (StartWorkerThread(ThreadMain, this)) return true;
   delete this;
   return false;
@@ -44,8 +44,8 @@ void* CBrowserConnection::ThreadMain(void* connection) {
 
 void CBrowserConnection::Run() {
   // The request is read whole (up to 16384 bytes) before anything is decided.
-  const auto buffer = std::make_unique_for_overwrite<char[]>(kRequestBufferSize + 1);
-  char* text = buffer.get();
+  const CRelayBuffer buffer;
+  char* text = buffer.Get();
   std::size_t length = ReadFirstRequest(m_browser.Get(), text, kRequestBufferSize);
   text[length] = 0;
   // With nothing received only a corporate connection goes on, and ends at once.
@@ -86,9 +86,12 @@ bool CBrowserConnection::HandOverOwnRequest(const char* text, std::size_t length
 bool CBrowserConnection::PrepareRequest(char* text, std::size_t& length, const std::string& url,
                                         bool& allowed) {
   if (m_settings.filterActive) {
-    allowed = IsRequestAllowed(text, length, url, m_config);
+    COpenDepths depths;
+    CConfigSnapshot::CLease rules = m_config->Borrow(depths);
+    allowed = IsRequestAllowed(text, length, url, rules.GetDocument());
     // Nothing is sent to a blocked browser: its connection is simply closed.
-    if (FilterTraffic(text, length, true, true, allowed, url, m_config).blocked) return false;
+    if (FilterTraffic(text, length, true, true, allowed, url, rules.GetDocument()).blocked)
+      return false;
   }
   CPageRecorder& recorder = GetPageRecorder();
   if (recorder.GetState() == kRecorderRecording) RecordRequest(text, length);

@@ -4,12 +4,13 @@
 #include <netinet/in.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
+#include "proxy/config_snapshot.h"
 #include "proxy/connection_scope.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/socket.h"
-#include "xml/xml_node.h"
 
 // Reads the browser's first request, lets the rules allow, block or rewrite it,
 // records it, connects to the server (or the corporate proxy), forwards the
@@ -24,10 +25,10 @@ class CBrowserConnection {
   CBrowserConnection(const CBrowserConnection&) = delete;
   CBrowserConnection& operator=(const CBrowserConnection&) = delete;
 
-  // Takes the accepted socket and a deep copy of `document`, and starts the
+  // Takes the accepted socket and the listener's configuration, and starts the
   // connection thread. On failure the object is deleted (closing the socket) and
   // false is returned.
-  bool Start(CSocket browser, in_addr peer, int proxyPort, const CXmlNode& document);
+  bool Start(CSocket browser, in_addr peer, int proxyPort, std::shared_ptr<CConfigSnapshot> config);
 
  private:
   static void* ThreadMain(void* connection);
@@ -54,5 +55,5 @@ class CBrowserConnection {
   in_addr m_peer{};
   CConnectionScope m_scope;
   CProxySettings m_settings;
-  CXmlNode m_config;
+  std::shared_ptr<CConfigSnapshot> m_config;
 };

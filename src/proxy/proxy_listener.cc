@@ -15,6 +15,7 @@
 #include "config/config_store.h"
 #include "platform/worker_thread.h"
 #include "proxy/browser_connection.h"
+#include "proxy/config_snapshot.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/socket.h"
 
@@ -51,7 +52,7 @@ int GetBoundPort(int socket) {
 // The configuration handed to new connections, shared with the listener threads.
 struct CProxyListener::CSharedConfig {
   std::mutex lock;
-  CXmlNode document;
+  std::shared_ptr<CConfigSnapshot> snapshot;
 };
 
 // One run of the accept loop. The thread owns its listening socket and closes it
@@ -77,14 +78,16 @@ struct CProxyListener::CRun {
   void SetPhase(Phase next, int descriptor, int boundPort);
 };
 
-CProxyListener::CProxyListener() : m_config(std::make_shared<CSharedConfig>()) {}
+CProxyListener::CProxyListener() : m_config(std::make_shared<CSharedConfig>()) {
+  m_config->snapshot = std::make_shared<CConfigSnapshot>(CXmlNode());
+}
 
 CProxyListener::~CProxyListener() { Stop(); }
 
 void CProxyListener::SetConfig(const CXmlNode& document) {
+  auto snapshot = std::make_shared<CConfigSnapshot>(document);
   std::lock_guard lock(m_config->lock);
-  m_config->document.RemoveAll();
-  m_config->document.CopyFrom(&document);
+  m_config->snapshot = std::move(snapshot);
 }
 
 bool CProxyListener::Start() {
@@ -93,7 +96,8 @@ bool CProxyListener::Start() {
   run->config = m_config;
   {
     std::lock_guard lock(m_config->lock);
-    run->requestedPort = static_cast<int>(ParsePortText(GetProxyPort(m_config->document)));
+    run->requestedPort =
+        static_cast<int>(ParsePortText(GetProxyPort(m_config->snapshot->GetDocument())));
   }
   // The thread's own reference, which the thread takes over when it begins.
   run->threadReference = run;
@@ -190,8 +194,12 @@ void CProxyListener::CRun::StartConnection(CSocket browser, in_addr peer) {
   // receives, and waiting for an acknowledgement would delay the second.
   const int noDelay = 1;
   ::setsockopt(browser.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+  std::shared_ptr<CConfigSnapshot> snapshot;
+  {
+    std::lock_guard guard(config->lock);
+    snapshot = config->snapshot;
+  }
   auto* connection = new (std::nothrow) CBrowserConnection;
   if (connection == nullptr) return;
-  std::lock_guard guard(config->lock);
-  connection->Start(std::move(browser), peer, port, config->document);
+  connection->Start(std::move(browser), peer, port, std::move(snapshot));
 }

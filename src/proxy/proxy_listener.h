@@ -18,7 +18,7 @@ class CProxyListener {
   CProxyListener& operator=(const CProxyListener&) = delete;
 
   // Replaces the configuration handed to connections accepted from now on (a
-  // deep copy; connections already open keep theirs).
+  // deep copy; connections already open keep the one they were given).
   void SetConfig(const CXmlNode& document);
 
   // Starts a listener thread for the configured port (a text that is no number

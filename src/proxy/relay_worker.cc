@@ -1,6 +1,9 @@
 // CRelayWorker: one direction of a browser connection's traffic, on its own thread.
 #include "proxy/relay_worker.h"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <new>
 #include <utility>
 
@@ -12,13 +15,12 @@
 
 CRelayWorker::~CRelayWorker() = default;
 
-bool CRelayWorker::Setup(CSocket input, CSocket output, const CXmlNode& document,
+bool CRelayWorker::Setup(CSocket input, CSocket output, std::shared_ptr<CConfigSnapshot> config,
                          std::shared_ptr<CUpstreamState> state, RelayDirection direction) {
   m_input = std::move(input);
   m_output = std::move(output);
-  m_config.RemoveAll();
-  m_config.CopyFrom(&document);
-  m_settings = ReadProxySettings(m_config);
+  m_config = std::move(config);
+  if (m_config) m_settings = m_config->GetSettings();
   m_state = std::move(state);
   m_direction = direction;
   return true;
@@ -47,10 +49,7 @@ void* CRelayWorker::ThreadMain(void* worker) {
 }
 
 void CRelayWorker::Run() {
-  // Allocated here, not on the stack, so that only the pages a receive fills
-  // become resident.
-  m_buffer = std::make_unique_for_overwrite<char[]>(kRequestBufferSize + 1);
-  if (m_state) {
+  if (m_state && m_config) {
     if (m_direction == RelayDirection::kRequest)
       RunRequestRelay();
     else
@@ -63,6 +62,20 @@ void CRelayWorker::Teardown() {
   m_input.Shutdown();
   m_output.Shutdown();
   if (m_direction == RelayDirection::kRequest) CloseAllUpstreams();
+}
+
+bool CRelayWorker::WaitForInput() const {
+  pollfd entry{m_input.Get(), POLLIN, 0};
+  for (;;) {
+    if (::poll(&entry, 1, -1) > 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+ssize_t CRelayWorker::ReceivePiece(char* buffer) const {
+  const ssize_t received = ReceiveSome(m_input.Get(), buffer, kRequestBufferSize);
+  if (received > 0) buffer[received] = 0;
+  return received;
 }
 
 void CRelayWorker::RegisterUpstream(const std::shared_ptr<CUpstreamState>& state) {

@@ -1,17 +1,19 @@
 // CRelayWorker: one direction of a browser connection's traffic, on its own thread.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "proxy/config_snapshot.h"
 #include "proxy/connection_scope.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/socket.h"
 #include "proxy/upstream_state.h"
 #include "proxy/upstream_table.h"
-#include "xml/xml_node.h"
 
 enum class RelayDirection { kRequest = 0, kResponse = 1 };
 
@@ -30,8 +32,8 @@ class CRelayWorker {
   CRelayWorker(const CRelayWorker&) = delete;
   CRelayWorker& operator=(const CRelayWorker&) = delete;
 
-  // Records the sockets and the state, and takes a deep copy of `document`.
-  bool Setup(CSocket input, CSocket output, const CXmlNode& document,
+  // Records the sockets, the configuration and the state.
+  bool Setup(CSocket input, CSocket output, std::shared_ptr<CConfigSnapshot> config,
              std::shared_ptr<CUpstreamState> state, RelayDirection direction);
   // The host and port of the connection's first request (request relay only).
   void SetHost(const std::string& host, int port);
@@ -49,12 +51,18 @@ class CRelayWorker {
   // Shuts down both sockets (and, for a request relay, every server connection).
   void Teardown();
 
-  // Request relay: handles the start of a new request in m_buffer. False ends the
+  // Waits until the input socket has bytes or has ended; false on a failure.
+  // Only then is a buffer borrowed, so an idle relay holds none.
+  bool WaitForInput() const;
+  // Receives into `buffer` and writes a 0 byte after the bytes; the result of the
+  // receive.
+  ssize_t ReceivePiece(char* buffer) const;
+  // Request relay: handles the start of a new request in `buffer`. False ends the
   // relay; `forward` tells whether the piece goes on to the server.
-  bool BeginRequest(std::size_t& length, bool& forward);
+  bool BeginRequest(char* buffer, std::size_t& length, bool& forward);
   // Runs a piece of the request or response through the rules; false when blocked.
-  bool FilterRequestPiece(std::size_t length);
-  bool FilterResponsePiece(std::size_t length);
+  bool FilterRequestPiece(char* buffer, std::size_t length);
+  bool FilterResponsePiece(char* buffer, std::size_t length);
   bool SwitchServer(const std::string& host, int port, bool isConnect);
   // Opens a further server connection and starts its response relay; none when
   // the server is out of reach (or is the proxy itself).
@@ -66,7 +74,7 @@ class CRelayWorker {
 
   CSocket m_input;
   CSocket m_output;
-  CXmlNode m_config;
+  std::shared_ptr<CConfigSnapshot> m_config;
   std::shared_ptr<CUpstreamState> m_state;
   RelayDirection m_direction = RelayDirection::kRequest;
   std::string m_host;
@@ -80,6 +88,6 @@ class CRelayWorker {
   // last request sent on its connection.
   std::string m_url;
   std::uint64_t m_urlGeneration = 0;
-  // One receive, the 0 byte after it, allocated once per worker.
-  std::unique_ptr<char[]> m_buffer;
+  // Elements the rules were removing when this worker's last piece ended.
+  COpenDepths m_openDepths;
 };

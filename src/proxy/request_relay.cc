@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "config/page_recorder.h"
+#include "proxy/buffer_pool.h"
 #include "proxy/relay_worker.h"
 #include "proxy/request_text.h"
 #include "rules/request_matching.h"
@@ -10,19 +11,19 @@ void CRelayWorker::RunRequestRelay() {
   m_current = m_state;
   m_url = m_state->GetLastUrl();
   if (!m_settings.corporate) RegisterUpstream(m_state);
-  char* buffer = m_buffer.get();
-  for (;;) {
-    const ssize_t received = ReceiveSome(m_input.Get(), buffer, kRequestBufferSize);
+  while (WaitForInput()) {
+    const CRelayBuffer borrowed;
+    char* buffer = borrowed.Get();
+    const ssize_t received = ReceivePiece(buffer);
     if (received <= 0) return;
     std::size_t length = static_cast<std::size_t>(received);
-    buffer[length] = 0;
     bool forward = true;
     // Inside a tunnel the bytes are the browser's encrypted stream: never parsed
     // or filtered.
     if (!m_current->IsTunnel()) {
       if (StartsNewRequest(buffer, length)) {
-        if (!BeginRequest(length, forward)) return;
-      } else if (!FilterRequestPiece(length)) {
+        if (!BeginRequest(buffer, length, forward)) return;
+      } else if (!FilterRequestPiece(buffer, length)) {
         return;
       }
     }
@@ -30,8 +31,7 @@ void CRelayWorker::RunRequestRelay() {
   }
 }
 
-bool CRelayWorker::BeginRequest(std::size_t& length, bool& forward) {
-  char* buffer = m_buffer.get();
+bool CRelayWorker::BeginRequest(char* buffer, std::size_t& length, bool& forward) {
   std::string host = m_host;
   int port = 80;
   bool isConnect = false;
@@ -43,8 +43,10 @@ bool CRelayWorker::BeginRequest(std::size_t& length, bool& forward) {
   // reaches its server.
   bool allowed = false;
   if (m_settings.filterActive) {
-    allowed = IsRequestAllowed(buffer, length, m_url, m_config);
-    if (FilterTraffic(buffer, length, true, true, allowed, m_url, m_config).blocked) return false;
+    CConfigSnapshot::CLease rules = m_config->Borrow(m_openDepths);
+    allowed = IsRequestAllowed(buffer, length, m_url, rules.GetDocument());
+    if (FilterTraffic(buffer, length, true, true, allowed, m_url, rules.GetDocument()).blocked)
+      return false;
   }
   if (m_settings.corporate) {
     // The corporate proxy answers a CONNECT itself; what follows is the tunnel.
@@ -67,8 +69,9 @@ bool CRelayWorker::BeginRequest(std::size_t& length, bool& forward) {
   return true;
 }
 
-bool CRelayWorker::FilterRequestPiece(std::size_t length) {
+bool CRelayWorker::FilterRequestPiece(char* buffer, std::size_t length) {
   if (!m_settings.filterActive) return true;
   const bool allowed = m_current->IsAllowed();
-  return !FilterTraffic(m_buffer.get(), length, false, true, allowed, m_url, m_config).blocked;
+  CConfigSnapshot::CLease rules = m_config->Borrow(m_openDepths);
+  return !FilterTraffic(buffer, length, false, true, allowed, m_url, rules.GetDocument()).blocked;
 }
