@@ -54,8 +54,6 @@ void ReadAttributes(const CXmlNode& node, const std::array<CPooledString, N>& na
 
 }  // namespace
 
-const char* GetConditionElementName(ConditionKind kind) { return ElementName(kind).GetText(); }
-
 bool IsConditionOf(const CXmlNode& node, ConditionKind kind) {
   return NameEquals(node.GetName(), ElementName(kind));
 }

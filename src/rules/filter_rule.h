@@ -13,7 +13,6 @@ class CXmlNode;
 // The four kinds of children a rule evaluates, named by their element names.
 enum class ConditionKind { kAllow, kRequest, kResponse, kContent };
 
-const char* GetConditionElementName(ConditionKind kind);
 // True when `node` is an element of that kind (name compared ignoring case).
 bool IsConditionOf(const CXmlNode& node, ConditionKind kind);
 

@@ -142,7 +142,7 @@ bool IsRequestAllowed(char* text, std::size_t length, std::string_view requestUr
                       CXmlNode& document) {
   if (text == nullptr || length == 0 || !IsFilterEnabled(document)) return false;
   CTrafficText traffic(text, length);
-  TrafficPiece piece{traffic, true, requestUrl};
+  TrafficPiece piece(traffic, true, requestUrl);
   const CRuleList rules(document);
   for (int i = 0; i < rules.GetCount(); ++i) {
     const CFilterRule rule = rules.GetRule(i);
@@ -159,7 +159,7 @@ FilterVerdict FilterTraffic(char* text, std::size_t length, bool firstChunk, boo
   const CRuleList rules(document);
   if (rules.GetCount() == 0) return verdict;
   CTrafficText traffic(text, length);
-  TrafficPiece piece{traffic, firstChunk, requestUrl};
+  TrafficPiece piece(traffic, firstChunk, requestUrl);
   for (int i = 0; isRequest && i < rules.GetCount(); ++i) {
     const CFilterRule rule = rules.GetRule(i);
     if (rule.IsEnabled() && MatchAllow(rule, piece)) return verdict;

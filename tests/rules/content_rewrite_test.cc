@@ -229,6 +229,20 @@ TEST(ContentRewrite, AnElementLeftOpenIsRemovedFromTheFollowingPieces) {
   EXPECT_EQ(carried.Apply("HTTP/1.1 200 OK\r\n\r\n<p>x</p>"), Spaces(27));
   EXPECT_EQ(carried.Depth(0), 1);
 
+  // Each content element keeps its own depth.
+  CRewriter two(
+      "<content tag=\"div\" attribname=\"id\" attribvalue=\"ad\"/>"
+      "<content tag=\"p\" attribname=\"class\" attribvalue=\"ad\"/>");
+  EXPECT_EQ(two.Apply("<div id=ad>x</div><p class=ad><p>"), Spaces(33));
+  EXPECT_EQ(two.Depth(0), 0);
+  EXPECT_EQ(two.Depth(1), 2);
+  EXPECT_EQ(two.Apply("<div id=ad><div>x</p>q</p>"), Spaces(26));
+  EXPECT_EQ(two.Depth(0), 2);
+  EXPECT_EQ(two.Depth(1), 2);
+  EXPECT_EQ(two.Apply("</div></div>z</p></p>w"), Spaces(21) + "w");
+  EXPECT_EQ(two.Depth(0), 0);
+  EXPECT_EQ(two.Depth(1), 0);
+
   // A later element in the same piece that closes stores depth 0 again.
   CRewriter twice("<content tag=\"div\" attribname=\"id\" attribvalue=\"ad\"/>");
   twice.Apply("<div id=ad>");

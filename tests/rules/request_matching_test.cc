@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/string_pool.h"
 #include "rules/rule_document.h"
 #include "xml/xml_node.h"
 
@@ -102,7 +103,7 @@ TEST(RequestMatching, AllowSearchesTheWholePieceOrAHeaderValue) {
   EXPECT_EQ(Filter(*allowAndBlock, kRequest, true).verdict.blocked, 0);
   CTrafficBuffer later("GET /example HTTP/1.0\r\nfriend");
   CTrafficText text(later.Data(), later.Length());
-  TrafficPiece piece{text, false, ""};
+  TrafficPiece piece(text, false, "");
   EXPECT_FALSE(MatchAllow(
       CFilterRule(allowAndBlock->FindChild("lumbra")->FindChild("filterrules")->GetChild(0)),
       piece));
@@ -212,6 +213,39 @@ TEST(RequestMatching, NestedRulesMustHoldTooAndRunOncePerPassingTest) {
       "</request>");
   EXPECT_EQ(Filter(*document, "GET /ab HTTP/1.1\r\nxxxy\r\n", true).text,
             "GET /ab HTTP/1.1\r\nxxyx\r\n");
+}
+
+TEST(RequestMatching, CheckNestedByIndex) {
+  auto document = MakeRule(
+      "<request contains=\"a\"/><request contains=\"b\"><request contains=\"/x\"/></request>");
+  const CFilterRule rule(document->FindChild("lumbra")->FindChild("filterrules")->GetChild(0));
+  CTrafficBuffer x("GET /x HTTP/1.1\r\n\r\n");
+  CTrafficText xText(x.Data(), x.Length());
+  TrafficPiece xPiece(xText, true, "");
+  EXPECT_TRUE(CheckNested(ConditionKind::kRequest, rule, 0, xPiece));  // no nested rule
+  EXPECT_TRUE(CheckNested(ConditionKind::kRequest, rule, 1, xPiece));
+  EXPECT_TRUE(CheckNested(ConditionKind::kRequest, rule, 7, xPiece));  // no such child
+  CTrafficBuffer y("GET /y HTTP/1.1\r\n\r\n");
+  CTrafficText yText(y.Data(), y.Length());
+  TrafficPiece yPiece(yText, true, "");
+  EXPECT_FALSE(CheckNested(ConditionKind::kRequest, rule, 1, yPiece));
+}
+
+TEST(RequestMatching, EvaluationAddsNothingToTheStringPool) {
+  // Capitals in the rules make lower-cased copies; URLs and header values vary.
+  auto document = MakeRule(
+      "<allow header=\"X-Allow\" prefix=\"YES\"/><request contains=\"/BLOCKED/\"/>"
+      "<response fromrequest=\"Example.COM\"><content tag=\"DIV\" attribname=\"ID\" "
+      "attribvalue=\"Ad*\" return=\"0\"/></response><content contains=\"Referer\"/>");
+  Filter(*document, kRequest, true);
+  const std::size_t before = GetStringPool().GetCount();
+  for (int i = 0; i < 200; ++i) {
+    const std::string n = std::to_string(i);
+    const std::string url = "http://www.example.com/page" + n;
+    Filter(*document, "GET " + url + " HTTP/1.1\r\nX-Allow: no" + n + "\r\n\r\n", true);
+    Filter(*document, "<div id=ad" + n + ">x</div><div id=keep" + n + ">", false, true, url);
+  }
+  EXPECT_EQ(GetStringPool().GetCount(), before);
 }
 
 TEST(RequestMatching, NestingDeeperThanTheLimitNeverHolds) {
