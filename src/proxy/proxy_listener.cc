@@ -92,6 +92,31 @@ void CProxyListener::SetConfig(const CXmlNode& document) {
 
 bool CProxyListener::Start() {
   Stop();
+  m_run = LaunchRun();
+  return m_run != nullptr;
+}
+
+bool CProxyListener::WaitUntilListening(std::chrono::milliseconds timeout) {
+  return m_run && WaitListening(*m_run, timeout);
+}
+
+void CProxyListener::Stop() {
+  if (m_run) EndRun(std::move(m_run));
+}
+
+bool CProxyListener::MoveToConfiguredPort(std::chrono::milliseconds timeout) {
+  std::shared_ptr<CRun> next = LaunchRun();
+  if (!next) return false;
+  if (!WaitListening(*next, timeout)) {
+    EndRun(std::move(next));
+    return false;
+  }
+  Stop();
+  m_run = std::move(next);
+  return true;
+}
+
+std::shared_ptr<CProxyListener::CRun> CProxyListener::LaunchRun() {
   auto run = std::make_shared<CRun>();
   run->config = m_config;
   {
@@ -103,22 +128,18 @@ bool CProxyListener::Start() {
   run->threadReference = run;
   if (!StartWorkerThread(ThreadMain, run.get())) {
     run->threadReference.reset();
-    return false;
+    return nullptr;
   }
-  m_run = std::move(run);
-  return true;
+  return run;
 }
 
-bool CProxyListener::WaitUntilListening(std::chrono::milliseconds timeout) {
-  if (!m_run) return false;
-  std::unique_lock lock(m_run->lock);
-  m_run->changed.wait_for(lock, timeout, [&] { return m_run->phase != CRun::Phase::kBinding; });
-  return m_run->phase == CRun::Phase::kListening && !m_run->stopRequested;
+bool CProxyListener::WaitListening(CRun& run, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(run.lock);
+  run.changed.wait_for(lock, timeout, [&] { return run.phase != CRun::Phase::kBinding; });
+  return run.phase == CRun::Phase::kListening && !run.stopRequested;
 }
 
-void CProxyListener::Stop() {
-  if (!m_run) return;
-  std::shared_ptr<CRun> run = std::move(m_run);
+void CProxyListener::EndRun(std::shared_ptr<CRun> run) {
   std::unique_lock lock(run->lock);
   run->stopRequested = true;
   // Wakes the blocked accept; the thread then closes the socket itself.

@@ -32,6 +32,11 @@ class CProxyListener {
   // Ends the accept loop and closes the listening socket before it returns, so
   // that the port is free again. Open connections go on until they end.
   void Stop();
+  // Starts listening on the configured port while the current accept loop goes
+  // on; once the new port is bound the old loop is stopped. When the new port
+  // cannot be bound (also when it is the port already in use) the old loop keeps
+  // running and false is returned.
+  bool MoveToConfiguredPort(std::chrono::milliseconds timeout = std::chrono::seconds(5));
   // True while the accept loop runs.
   bool IsRunning() const;
   // The port actually bound (0 when not listening).
@@ -44,6 +49,11 @@ class CProxyListener {
   struct CSharedConfig;
   struct CRun;
   static void* ThreadMain(void* thread);
+  // A new listener thread for the configured port; none when it cannot start.
+  std::shared_ptr<CRun> LaunchRun();
+  static bool WaitListening(CRun& run, std::chrono::milliseconds timeout);
+  // Ends the run's accept loop and waits (bounded) until its socket is closed.
+  static void EndRun(std::shared_ptr<CRun> run);
 
   std::shared_ptr<CSharedConfig> m_config;
   std::shared_ptr<CRun> m_run;

@@ -30,7 +30,7 @@ TEST(IsImageChunk, FindsTheHeaderAnywhereAmongOtherHyphens) {
   EXPECT_TRUE(IsImage("x-a-b: c\r\n--content-Type: image/x-icon"));
   EXPECT_TRUE(IsImage("Content-Content-Type: image/png"));
   EXPECT_FALSE(IsImage("ntent-type: image/png"));  // cut at the start
-  EXPECT_FALSE(IsImage("content-typ"));             // cut at the end
+  EXPECT_FALSE(IsImage("content-typ"));            // cut at the end
   EXPECT_FALSE(IsImage("content_type: image/png"));
   std::string big(16384, '-');
   big.replace(16000, 23, "content-type: image/png");

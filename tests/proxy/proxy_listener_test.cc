@@ -190,6 +190,29 @@ TEST(CProxyListener, StopThenStartOnAnotherPortAndOnTheSamePort) {
   EXPECT_TRUE(ConnectLoopback(second).IsOpen());
 }
 
+TEST(CProxyListener, MoveToAPortThatIsBusyKeepsTheOldPort) {
+  const int first = FreePort();
+  CProxyListener listener;
+  listener.SetConfig(*MakePortConfig(std::to_string(first)));
+  ASSERT_TRUE(listener.Start());
+  ASSERT_TRUE(listener.WaitUntilListening());
+
+  int busyPort = 0;
+  CSocket taken = BindLoopback(busyPort, true);
+  listener.SetConfig(*MakePortConfig(std::to_string(busyPort)));
+  EXPECT_FALSE(listener.MoveToConfiguredPort());
+  EXPECT_TRUE(listener.IsRunning());
+  EXPECT_EQ(listener.GetPort(), first);
+  EXPECT_TRUE(ConnectLoopback(first).IsOpen());
+
+  const int second = FreePort();
+  listener.SetConfig(*MakePortConfig(std::to_string(second)));
+  EXPECT_TRUE(listener.MoveToConfiguredPort());
+  EXPECT_EQ(listener.GetPort(), second);
+  EXPECT_TRUE(ConnectLoopback(second).IsOpen());
+  EXPECT_FALSE(ConnectLoopback(first).IsOpen());
+}
+
 TEST(CProxyListener, PortTextThatIsNoNumberLetsTheSystemPick) {
   CProxyListener listener;
   listener.SetConfig(*MakePortConfig("letters"));
