@@ -28,7 +28,6 @@ bool CBrowserConnection::Start(CSocket browser, in_addr peer, int proxyPort,
   m_browser = std::move(browser);
   m_peer = peer;
   m_scope.proxyPort = proxyPort;
-  m_scope.peerIsLocal = IsOwnAddress(peer);
   m_config = std::move(config);
   m_settings = m_config->GetSettings();
   if (StartWorkerThread(ThreadMain, this)) return true;
@@ -43,6 +42,8 @@ void* CBrowserConnection::ThreadMain(void* connection) {
 }
 
 void CBrowserConnection::Run() {
+  // Reading the machine's addresses is left to this thread, off the accept loop.
+  m_scope.peerIsLocal = IsOwnAddress(m_peer);
   // The request is read whole (up to 16384 bytes) before anything is decided.
   const CRelayBuffer buffer;
   char* text = buffer.Get();
