@@ -65,6 +65,9 @@ void CBrowserConnection::Run() {
   if (!server.IsOpen()) return;
   if (!m_settings.corporate && target.isConnect) {
     if (SendAll(m_browser.Get(), kConnectAnswer.data(), kConnectAnswer.size()) < 0) return;
+    // Bytes the browser sent right behind the CONNECT already belong to the tunnel.
+    const std::size_t tunnelStart = FindHeaderBlockEnd(text, length);
+    if (SendAll(server.Get(), text + tunnelStart, length - tunnelStart) < 0) return;
   } else if (SendAll(server.Get(), text, length) < 0) {
     return;
   }

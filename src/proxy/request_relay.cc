@@ -1,8 +1,10 @@
 // The request relay: the browser's further bytes to the server of each request.
+#include <cstring>
 #include <string_view>
 
 #include "config/page_recorder.h"
 #include "proxy/buffer_pool.h"
+#include "proxy/first_request.h"
 #include "proxy/relay_worker.h"
 #include "proxy/request_text.h"
 #include "rules/request_matching.h"
@@ -62,8 +64,13 @@ bool CRelayWorker::BeginRequest(char* buffer, std::size_t& length, bool& forward
   m_port = port;
   m_current->NoteRequest(m_url, allowed);
   if (isConnect) {
-    forward = false;
-    return SendAll(m_input.Get(), kConnectAnswer.data(), kConnectAnswer.size()) >= 0;
+    if (SendAll(m_input.Get(), kConnectAnswer.data(), kConnectAnswer.size()) < 0) return false;
+    // Only the bytes behind the CONNECT request, already the tunnel's, go on.
+    const std::size_t tunnelStart = FindHeaderBlockEnd(buffer, length);
+    std::memmove(buffer, buffer + tunnelStart, length - tunnelStart);
+    length -= tunnelStart;
+    forward = length > 0;
+    return true;
   }
   NormalizeRequest(buffer, length);
   return true;

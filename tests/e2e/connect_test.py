@@ -147,6 +147,32 @@ class ConnectTest(unittest.TestCase):
         finally:
             echo.close()
 
+    def test_bytes_sent_right_behind_the_connect_reach_the_server(self):
+        first, second = EchoServer(), EchoServer()
+        try:
+            with self.proxy.connect() as browser:
+                # As the first request of the connection...
+                target = f"{LOOPBACK}:{first.port}"
+                browser.sendall(connect_request(target, target) + b"early bytes")
+                answer = b"HTTP/1.0 200 Connection established\r\n\r\n"
+                self.assertEqual(receive_exactly(browser, len(answer) + 11),
+                                 answer + b"early bytes")
+            with Origin() as origin, self.proxy.connect() as browser:
+                # ...and on a kept-alive one.
+                address = f"{LOOPBACK}:{origin.port}"
+                browser.sendall(f"GET http://{address}/ HTTP/1.1\r\nHost: {address}\r\n\r\n"
+                                .encode())
+                self.assertEqual(read_response(browser)[1], b"hello")
+                target = f"{LOOPBACK}:{second.port}"
+                browser.sendall(connect_request(target, target) + b"more bytes")
+                self.assertEqual(receive_exactly(browser, len(answer) + 10),
+                                 answer + b"more bytes")
+            self.assertEqual(first.received, b"early bytes")
+            self.assertEqual(second.received, b"more bytes")
+        finally:
+            first.close()
+            second.close()
+
     def test_connect_on_a_kept_alive_connection_is_answered_and_tunnelled(self):
         with Origin(lambda request: response("plain")) as origin:
             with self.proxy.connect() as browser:
