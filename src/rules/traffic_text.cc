@@ -2,6 +2,7 @@
 #include "rules/traffic_text.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "core/ascii.h"
@@ -14,12 +15,27 @@ bool RestEqualsNoCase(const char* at, std::string_view needle) {
   return true;
 }
 
-// Next position of `c` in [from, end), or `end`.
-std::size_t NextByte(std::string_view text, char c, std::size_t from) {
-  if (from >= text.size()) return text.size();
-  const void* hit = std::memchr(text.data() + from, c, text.size() - from);
-  return hit == nullptr ? text.size() : static_cast<const char*>(hit) - text.data();
+bool IsLowerLetter(char c) { return c >= 'a' && c <= 'z'; }
+
+// Sixteen bytes compared at once (the compiler's portable vector types).
+using ByteBlock = unsigned char __attribute__((vector_size(16)));
+constexpr std::size_t kBlockSize = sizeof(ByteBlock);
+
+ByteBlock LoadBlock(const char* at) {
+  ByteBlock block;
+  std::memcpy(&block, at, kBlockSize);
+  return block;
 }
+
+// A byte of the needle in either case: a letter is folded to lower case by
+// setting bit 0x20, which maps no other byte onto a lower-case letter.
+struct FoldedByte {
+  explicit FoldedByte(char c)
+      : value(static_cast<unsigned char>(AsciiToLower(c))),
+        fold(IsLowerLetter(AsciiToLower(c)) ? 0x20 : 0) {}
+  unsigned char value;
+  unsigned char fold;
+};
 
 }  // namespace
 
@@ -28,20 +44,27 @@ std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::
     return std::string_view::npos;
   if (needle.empty()) return from;
   const std::size_t last = haystack.size() - needle.size();
-  // Candidates are the first byte in either case, each found with memchr; the
-  // two cursors only move forward, so the scan stays linear.
-  const char lower = AsciiToLower(needle[0]);
-  const char upper = (lower >= 'a' && lower <= 'z') ? static_cast<char>(lower - 32) : lower;
-  std::string_view window = haystack.substr(0, last + 1);
-  std::size_t nextLower = NextByte(window, lower, from);
-  std::size_t nextUpper = upper == lower ? window.size() : NextByte(window, upper, from);
-  while (true) {
-    const std::size_t candidate = std::min(nextLower, nextUpper);
-    if (candidate > last) return std::string_view::npos;
-    if (RestEqualsNoCase(haystack.data() + candidate, needle)) return candidate;
-    if (candidate == nextLower) nextLower = NextByte(window, lower, candidate + 1);
-    if (candidate == nextUpper) nextUpper = NextByte(window, upper, candidate + 1);
+  const char* bytes = haystack.data();
+  // Positions whose first and last bytes both match are checked in full; blocks
+  // of sixteen positions without one are skipped whole.
+  const FoldedByte head(needle.front());
+  const FoldedByte tail(needle.back());
+  std::size_t at = from;
+  for (; at + kBlockSize - 1 <= last; at += kBlockSize) {
+    const auto heads = (LoadBlock(bytes + at) | head.fold) == head.value;
+    const auto tails = (LoadBlock(bytes + at + needle.size() - 1) | tail.fold) == tail.value;
+    const auto both = heads & tails;
+    std::uint64_t halves[2];
+    std::memcpy(halves, &both, sizeof(halves));
+    if ((halves[0] | halves[1]) == 0) continue;
+    for (std::size_t k = 0; k < kBlockSize; ++k)
+      if (both[k] != 0 && RestEqualsNoCase(bytes + at + k, needle)) return at + k;
   }
+  for (; at <= last; ++at) {
+    if ((static_cast<unsigned char>(bytes[at]) | head.fold) != head.value) continue;
+    if (RestEqualsNoCase(bytes + at, needle)) return at;
+  }
+  return std::string_view::npos;
 }
 
 CTrafficText::CTrafficText(char* buffer, std::size_t length)

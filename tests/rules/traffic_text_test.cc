@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
+#include "core/ascii.h"
 #include "rules/rule_document.h"
 
 namespace {
@@ -33,6 +35,25 @@ TEST(TrafficText, FindIgnoringCaseMatchesEitherCaseOfEveryLetter) {
   EXPECT_EQ(FindNoCase("\xC4\xE4<DIV>", "<div>", 0), 2u);
   // Only A to Z fold: bytes above 127 are compared as they are.
   EXPECT_EQ(FindNoCase("\xC4", "\xE4", 0), std::string::npos);
+}
+
+TEST(TrafficText, FindIgnoringCaseAgreesWithAPlainSearchEverywhere) {
+  // Bytes that differ from a letter only in bit 0x20 ("@" and "`", "[" and "{"),
+  // high bytes, and lengths around the sixteen-byte blocks.
+  const std::string alphabet = "aAbB@`[{\xC1\xE1<> ";
+  std::mt19937 random(7);
+  auto randomText = [&](std::size_t length) {
+    std::string text;
+    for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+    return text;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    const std::string haystack = randomText(random() % 70);
+    const std::string needle = randomText(1 + random() % 4);
+    const std::size_t from = random() % (haystack.size() + 2);
+    ASSERT_EQ(FindNoCase(haystack, needle, from), FindBytes(haystack, needle, from, true))
+        << haystack << " / " << needle << " from " << from;
+  }
 }
 
 TEST(TrafficText, WritesStayInsideTheBufferAndOverZeroBytesLengthenTheText) {
