@@ -1,13 +1,11 @@
 // Lower-casing of attribute values without copying those already in lower case.
 #include "rules/lower_text.h"
 
-#include <algorithm>
-
 #include "core/ascii.h"
+#include "rules/byte_search.h"
 
 void CLowerText::Assign(std::string_view text) {
-  const bool hasCapital =
-      std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+  const bool hasCapital = HasCapitalLetter(text);
   m_owned = hasCapital;
   if (!hasCapital) {
     m_view = text;

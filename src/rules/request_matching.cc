@@ -38,7 +38,7 @@ bool ValueTestsHold(const ConditionRecord& record, std::string_view value, CXmlN
       CheckNestedOf(condition, piece))
     return true;
   const std::string_view contains = record.contains.View();
-  return !contains.empty() && value.find(contains) != std::string_view::npos &&
+  return !contains.empty() && FindExact(value, contains, 0) != std::string_view::npos &&
          CheckNestedOf(condition, piece);
 }
 
@@ -62,7 +62,7 @@ bool FromRequestHolds(const ConditionRecord& record, CXmlNode* condition, Traffi
   const std::string_view fromRequest = record.fromRequest.View();
   if (fromRequest.empty() || piece.requestUrl.empty()) return false;
   if (!piece.lowerRequestUrl) piece.lowerRequestUrl = ToLowerAscii(piece.requestUrl);
-  return piece.lowerRequestUrl->find(fromRequest) != std::string::npos &&
+  return FindExact(*piece.lowerRequestUrl, fromRequest, 0) != std::string::npos &&
          CheckNestedOf(condition, piece);
 }
 

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "rules/byte_search.h"
+
 // The caller's buffer holds `length` received bytes followed by a 0 byte. The text
 // is the part before the first 0 byte: every search stops there. Writes are
 // clipped to the buffer, so nothing outside [buffer, buffer + length) is ever
@@ -26,8 +28,6 @@ class CTrafficText {
   // Leftmost occurrence at or after `from`, letters compared ignoring case; an
   // empty needle is found at `from` itself.
   std::size_t FindNoCase(std::string_view needle, std::size_t from) const;
-  // The same, byte for byte.
-  std::size_t Find(std::string_view needle, std::size_t from) const;
   // Leftmost occurrence of `needle` at or after `from` and before `before`.
   std::size_t FindByte(char needle, std::size_t from, std::size_t before) const;
 
@@ -50,7 +50,5 @@ class CTrafficText {
   unsigned m_writeCount = 0;
 };
 
-// Case-insensitive search (ASCII letters) of `needle` in `haystack` from `from`.
-std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::size_t from);
 // True for the bytes that separate attributes: 1 to 32 and 128 to 255.
 inline bool IsBlankByte(char c) { return c != '\0' && static_cast<signed char>(c) <= 32; }

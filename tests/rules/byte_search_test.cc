@@ -1,0 +1,58 @@
+#include "rules/byte_search.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "core/ascii.h"
+
+namespace {
+
+TEST(ByteSearch, FindsTheLeftmostOccurrence) {
+  EXPECT_EQ(FindNoCase("xxWinDOW.Open(", "window.open", 0), 2u);
+  EXPECT_EQ(FindNoCase("aaaaAAAAb", "AAb", 0), 6u);
+  EXPECT_EQ(FindNoCase("ab", "abc", 0), std::string::npos);
+  EXPECT_EQ(FindNoCase("\xC4\xE4<DIV>", "<div>", 0), 2u);
+  // Only A to Z fold: bytes above 127 and "@" against "`" are compared as they are.
+  EXPECT_EQ(FindNoCase("\xC4", "\xE4", 0), std::string::npos);
+  EXPECT_EQ(FindNoCase("@", "`", 0), std::string::npos);
+  EXPECT_EQ(FindExact("xxWinDOW.Open(", "window.open", 0), std::string::npos);
+  EXPECT_EQ(FindExact(std::string(40, 'a') + "ab", "ab", 3), 40u);
+  EXPECT_EQ(FindNoCase("abc", "", 2), 2u);
+  EXPECT_EQ(FindNoCase("abc", "", 4), std::string::npos);
+}
+
+TEST(ByteSearch, AgreesWithAPlainSearchAroundEveryBlockBoundary) {
+  // Bytes that differ from a letter only in bit 0x20 ("@" and "`", "[" and "{"),
+  // high bytes, and lengths around the sixteen-position blocks.
+  const std::string alphabet = "aAbB@`[{\xC1\xE1<> ";
+  std::mt19937 random(7);
+  auto randomText = [&](std::size_t length) {
+    std::string text;
+    for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+    return text;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    const std::string haystack = randomText(random() % 70);
+    const std::string needle = randomText(1 + random() % 4);
+    const std::size_t from = random() % (haystack.size() + 2);
+    ASSERT_EQ(FindNoCase(haystack, needle, from), FindBytes(haystack, needle, from, true))
+        << haystack << " / " << needle << " from " << from;
+    ASSERT_EQ(FindExact(haystack, needle, from), FindBytes(haystack, needle, from, false))
+        << haystack << " / " << needle << " from " << from;
+  }
+}
+
+TEST(ByteSearch, CapitalLettersAreAToZOnly) {
+  EXPECT_FALSE(HasCapitalLetter(""));
+  EXPECT_FALSE(HasCapitalLetter("lower-case.example/path?x=1@[`{\xC4\xE4"));
+  EXPECT_FALSE(HasCapitalLetter(std::string(40, 'z') + "@["));
+  for (std::size_t at : {0u, 7u, 15u, 16u, 31u, 39u}) {
+    std::string text(40, 'a');
+    text[at] = at % 2 ? 'Z' : 'A';
+    EXPECT_TRUE(HasCapitalLetter(text)) << at;
+  }
+}
+
+}  // namespace
