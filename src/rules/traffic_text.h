@@ -22,8 +22,6 @@ class CTrafficText {
   // Position of the first 0 byte (the buffer length when there is none).
   std::size_t GetTextEnd() const { return m_textEnd; }
   std::string_view GetText() const { return {m_buffer, m_textEnd}; }
-  // The byte at `at`, or 0 at or beyond the buffer end.
-  char ByteAt(std::size_t at) const { return at < m_length ? m_buffer[at] : '\0'; }
 
   // Leftmost occurrence at or after `from`, letters compared ignoring case; an
   // empty needle is found at `from` itself.

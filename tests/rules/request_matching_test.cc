@@ -60,6 +60,12 @@ TEST(RequestMatching, NothingHappensWithFilteringOffNoRulesOrAnAllowedRequest) {
   EXPECT_EQ(outcome.verdict.blocked + outcome.verdict.modified, 0);
   EXPECT_EQ(outcome.text, kRequest);
 
+  auto bare = MakeConfig("<filterrule name=\"bare\"><enabled>yes</enabled></filterrule>");
+  EXPECT_FALSE(IsRequestAllowed(buffer.Data(), buffer.Length(), "", *bare));
+  outcome = Filter(*bare, kRequest, true);
+  EXPECT_EQ(outcome.verdict.blocked + outcome.verdict.modified, 0);
+  EXPECT_EQ(Filter(*bare, kResponse, false).text, kResponse);
+
   auto none = MakeConfig("");
   EXPECT_FALSE(IsRequestAllowed(buffer.Data(), buffer.Length(), "", *none));
   EXPECT_EQ(Filter(*none, kRequest, true).text, kRequest);
