@@ -126,7 +126,7 @@ void CBrowserConnection::StartRelays(CSocket server, const CRequestTarget& targe
   std::unique_ptr<CRelayWorker> request(new (std::nothrow) CRelayWorker);
   std::unique_ptr<CRelayWorker> response(new (std::nothrow) CRelayWorker);
   if (!request || !response) return;
-  request->SetHost(target.host, target.port);
+  request->SetHost(target.host);
   request->SetScope(m_scope);
   response->SetScope(m_scope);
   g_liveRelayCount.fetch_add(2);

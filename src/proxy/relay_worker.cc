@@ -26,10 +26,7 @@ bool CRelayWorker::Setup(CSocket input, CSocket output, std::shared_ptr<CConfigS
   return true;
 }
 
-void CRelayWorker::SetHost(const std::string& host, int port) {
-  m_host = host;
-  m_port = port;
-}
+void CRelayWorker::SetHost(const std::string& host) { m_host = host; }
 
 bool CRelayWorker::Start() {
   if (StartWorkerThread(ThreadMain, this)) return true;

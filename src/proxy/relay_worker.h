@@ -35,8 +35,9 @@ class CRelayWorker {
   // Records the sockets, the configuration and the state.
   bool Setup(CSocket input, CSocket output, std::shared_ptr<CConfigSnapshot> config,
              std::shared_ptr<CUpstreamState> state, RelayDirection direction);
-  // The host and port of the connection's first request (request relay only).
-  void SetHost(const std::string& host, int port);
+  // The host of the connection's first request (request relay only); a later
+  // request without a Host line goes to the host before it.
+  void SetHost(const std::string& host);
   void SetScope(const CConnectionScope& scope) { m_scope = scope; }
 
   // Starts the relay thread. On failure the worker is deleted and
@@ -63,7 +64,6 @@ class CRelayWorker {
   // Runs a piece of the request or response through the rules; false when blocked.
   bool FilterRequestPiece(char* buffer, std::size_t length);
   bool FilterResponsePiece(char* buffer, std::size_t length);
-  bool SwitchServer(const std::string& host, int port, bool isConnect);
   // Opens a further server connection and starts its response relay; none when
   // the server is out of reach (or is the proxy itself).
   std::shared_ptr<CUpstreamState> OpenUpstream(const std::string& host, int port, bool isConnect);
@@ -78,7 +78,6 @@ class CRelayWorker {
   std::shared_ptr<CUpstreamState> m_state;
   RelayDirection m_direction = RelayDirection::kRequest;
   std::string m_host;
-  int m_port = 80;
   CUpstreamTable m_upstreams;
   CConnectionScope m_scope;
   CProxySettings m_settings;

@@ -61,7 +61,6 @@ bool CRelayWorker::BeginRequest(char* buffer, std::size_t& length, bool& forward
   if (!state) return false;
   m_current = state;
   m_host = host;
-  m_port = port;
   m_current->NoteRequest(m_url, allowed);
   if (isConnect) {
     if (SendAll(m_input.Get(), kConnectAnswer.data(), kConnectAnswer.size()) < 0) return false;
