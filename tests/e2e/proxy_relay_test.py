@@ -58,15 +58,18 @@ class ProxyRelayTest(unittest.TestCase):
             b.handler = answer(b.port)
             # Two "hosts" by port on one address: the table keeps them apart.
             targets = [a, b, a]
+            threads = self.proxy.thread_count()
             with self.proxy.connect() as browser:
                 for origin in targets:
                     address = f"{LOOPBACK}:{origin.port}"
                     browser.sendall(get(f"http://{address}/", address))
                     head, body = read_response(browser)
                     self.assertEqual(body, f"from {origin.port}".encode())
-                # Two relays for the connection, one more for the second server.
                 self.assertEqual(a.connections, 1)
                 self.assertEqual(b.connections, 1)
+                # Two relays for the connection, one more for the second server.
+                self.assertTrue(wait_until(lambda: self.proxy.thread_count() == threads + 3))
+            self.assertTrue(wait_until(lambda: self.proxy.thread_count() == threads))
             self.assertEqual(len(a.requests), 2)
             self.assertEqual(len(b.requests), 1)
 
