@@ -6,6 +6,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 bool IsImage(const std::string& chunk) { return IsImageChunk(chunk.c_str(), chunk.size()); }
 
 TEST(IsImageChunk, RecognisesImageContentTypesInAnyCase) {
@@ -21,7 +23,7 @@ TEST(IsImageChunk, RejectsOtherTypesEmptyValuesAndTextAfterANul) {
   EXPECT_FALSE(IsImage("HTTP/1.1 200 OK\r\nContent-Type: image/\r\n\r\n"));
   EXPECT_FALSE(IsImage("HTTP/1.1 200 OK\r\nContent-Type: \r\n\r\n"));
   EXPECT_FALSE(IsImage("HTTP/1.1 200 OK\r\n\r\nno header here"));
-  EXPECT_FALSE(IsImage(std::string("HTTP/1.1 200 OK\r\n\0Content-Type: image/gif\r\n", 45)));
+  EXPECT_FALSE(IsImage("HTTP/1.1 200 OK\r\n\0Content-Type: image/gif\r\n"s));
   EXPECT_FALSE(IsImageChunk(nullptr, 0));
 }
 
