@@ -349,7 +349,14 @@ print_table() {
   print_row "1 KiB page, $many_connections conn: errors" many.errors "0 errors" "$(meets "${result[lumbra.many.errors]}" "==" 0)"
   echo
   echo "Held connections (answered, still open): tinyproxy ${result[tinyproxy.rss.state]}; lumbra ${result[lumbra.rss.state]}"
-  local target key
+  local target key state
+  for target in tinyproxy lumbra; do
+    state=${result[$target.rss.state]}
+    [ "${state#*open=}" = "$held_connections" ] ||
+      echo "Note: $target closed kept-alive connections after one answer; its RSS per connection covers fewer open ones."
+  done
+  [ "${result[tinyproxy.small.errors]}" = 0 ] ||
+    echo "Note: tinyproxy closes each connection after one answer without saying so; wrk counts every such close as a read error."
   for target in direct tinyproxy lumbra; do
     for key in small page many; do
       [ "${result[$target.$key.errors]}" = 0 ] ||
