@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/default_config.h"
+#include "rules/byte_search.h"
 #include "rules/request_matching.h"
 #include "xml/xml_node.h"
 #include "xml/xml_reader.h"
@@ -175,6 +176,24 @@ void BM_Request_BlockList5000Rules(benchmark::State& state) {
   RequestBenchmark(state, ManyRulesBlockList());
 }
 
+// Baseline for the thread ratios: a search through the same pieces that shares
+// nothing between threads, so its two-thread figure is what the machine gives
+// two independent threads during this run.
+void BM_Baseline_SearchPage(benchmark::State& state) {
+  const std::string& page = Page();
+  std::int64_t decisions = 0;
+  for (auto _ : state) {
+    for (std::size_t at = 0; at < page.size(); at += kPieceSize) {
+      const std::string_view piece(page.data() + at, std::min(kPieceSize, page.size() - at));
+      benchmark::DoNotOptimize(FindNoCase(piece, "no-such-text", 0));
+      ++decisions;
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
+  state.counters["decisions"] =
+      benchmark::Counter(static_cast<double>(decisions), benchmark::Counter::kIsRate);
+}
+
 // Loads the shared configurations before any timed thread starts.
 void Prepare(benchmark::State& state) {
   for (auto _ : state) {
@@ -188,6 +207,7 @@ void Prepare(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(Prepare)->Iterations(1);
+BENCHMARK(BM_Baseline_SearchPage)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Page_BuiltInRules_NoFromRequestMatch)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Page_BuiltInRules_FromRequestMatch)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Request_BuiltInRules)->Threads(1)->Threads(2)->UseRealTime();
