@@ -11,8 +11,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from connect_test import PAGE, TlsServer
-from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, Origin, free_port, read_response, response,
-                        rule, wait_until)
+from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, Origin, free_port, read_response,
+                        read_until_closed, response, rule, wait_until)
 
 RULES = rule('<content contains="secretword" action="remove"/>')
 
@@ -103,6 +103,22 @@ class CorporateRequestFormTest(unittest.TestCase):
                     browser.sendall(request)
                     self.assertEqual(read_response(browser)[1], b"hello")
             self.assertEqual(corporate.requests[0], request.replace(b"secretword", b" " * 10))
+
+
+class CorporateProxyIsNotTheProxyItselfTest(unittest.TestCase):
+    def test_the_proxy_never_forwards_to_itself_and_still_serves_its_page(self):
+        port = free_port()
+        with Lumbra(RULES, corporate=(LOOPBACK, port), port=port) as proxy:
+            threads = proxy.thread_count()
+            with proxy.connect() as browser:
+                browser.sendall(b"GET http://example.invalid/ HTTP/1.1\r\n"
+                                b"Host: example.invalid\r\n\r\n")
+                self.assertEqual(read_until_closed(browser), b"")
+            # Its own page is still answered, also with the corporate proxy on.
+            with proxy.connect() as browser:
+                browser.sendall(f"GET / HTTP/1.1\r\nHost: {LOOPBACK}:{port}\r\n\r\n".encode())
+                self.assertIn(b"Lumbra", read_until_closed(browser))
+            self.assertTrue(wait_until(lambda: proxy.thread_count() == threads))
 
 
 if __name__ == "__main__":

@@ -73,6 +73,17 @@ class ProxyRelayTest(unittest.TestCase):
             self.assertEqual(len(a.requests), 2)
             self.assertEqual(len(b.requests), 1)
 
+    def test_every_standard_method_starts_a_new_request(self):
+        with Origin() as a, Origin() as b:
+            with self.proxy.connect() as browser:
+                for origin, method in ((a, "GET"), (b, "DELETE"), (a, "PUT"), (b, "OPTIONS")):
+                    address = f"{LOOPBACK}:{origin.port}"
+                    browser.sendall(f"{method} http://{address}/{method} HTTP/1.1\r\n"
+                                    f"Host: {address}\r\nContent-Length: 0\r\n\r\n".encode())
+                    self.assertEqual(read_response(browser)[1], b"hello")
+            self.assertEqual([r.split(b" ")[1] for r in a.requests], [b"/GET", b"/PUT"])
+            self.assertEqual([r.split(b" ")[1] for r in b.requests], [b"/DELETE", b"/OPTIONS"])
+
     def test_image_responses_pass_unfiltered(self):
         def serve(request):
             if b"/image" in request:
