@@ -9,6 +9,7 @@
 #include "config/page_recorder.h"
 #include "platform/worker_thread.h"
 #include "proxy/buffer_pool.h"
+#include "proxy/connect_answer.h"
 #include "proxy/first_request.h"
 #include "proxy/host_cache.h"
 #include "proxy/live_relay_count.h"

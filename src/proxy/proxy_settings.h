@@ -22,6 +22,3 @@ CProxySettings ReadProxySettings(const CXmlNode& document);
 // A port text converted as atol does (blanks, sign, leading digits; anything else
 // ends the number, nothing gives 0).
 long ParsePortText(std::string_view text);
-
-// The answer to a CONNECT request, sent by the proxy itself.
-inline constexpr std::string_view kConnectAnswer = "HTTP/1.0 200 Connection established\r\n\r\n";

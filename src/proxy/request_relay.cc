@@ -4,6 +4,7 @@
 
 #include "config/page_recorder.h"
 #include "proxy/buffer_pool.h"
+#include "proxy/connect_answer.h"
 #include "proxy/first_request.h"
 #include "proxy/relay_worker.h"
 #include "proxy/request_text.h"
