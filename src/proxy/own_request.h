@@ -7,8 +7,9 @@
 #include "proxy/socket.h"
 
 // Called on the browser connection's thread with the browser's socket, which the
-// handler now owns, and the bytes of the request received so far (at least its
-// header block, or 16384 bytes). The peer is on this machine's loopback.
+// handler now owns, and the bytes of the request received so far (its header
+// block unless the browser stopped early, at most 16384 bytes). The peer is on
+// this machine's loopback.
 using OwnRequestHandler = void (*)(CSocket browser, std::string_view request);
 
 // Installs the handler for requests to the proxy itself; nullptr brings back
