@@ -262,6 +262,12 @@ run_big_file() {
     awk '{ printf "%.1f", $1 / 1e6 }')
 }
 
+# The system's count of connections dropped because an accept queue was full.
+listen_overflows() {
+  awk '/^TcpExt:/ { if (!names) { split($0, names_row); names = 1 } else {
+    for (i = 2; i <= NF; i++) if (names_row[i] == "ListenOverflows") print $i } }' /proc/net/netstat
+}
+
 rss_kib() {
   awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"
 }
@@ -299,7 +305,10 @@ measure() {
   run_wrk "$target" 50 /small.html small
   run_wrk "$target" 20 "$page_target" page
   run_big_file "$target"
+  local overflows
+  overflows=$(listen_overflows)
   run_wrk "$target" "$many_connections" /small.html many
+  result[$target.many.overflows]=$(($(listen_overflows) - overflows))
 }
 
 # ratio A B: A / B with two decimals, "-" when either is missing or B is 0.
@@ -347,6 +356,7 @@ print_table() {
   print_row "RSS per open connection KiB" rss.per "<= 32 KiB" "$(meets "${result[lumbra.rss.per]}" "<=" 32)"
   print_row "1 KiB page, $many_connections conn: requests/s" many.rps
   print_row "1 KiB page, $many_connections conn: errors" many.errors "0 errors" "$(meets "${result[lumbra.many.errors]}" "==" 0)"
+  print_row "  accept-queue overflows" many.overflows
   echo
   echo "Held connections (answered, still open): tinyproxy ${result[tinyproxy.rss.state]}; lumbra ${result[lumbra.rss.state]}"
   local target key state
