@@ -18,6 +18,16 @@ using MessageListener = std::function<void(std::string_view caption, std::string
 // Installs a listener (an empty one removes it); returns the previous one.
 MessageListener SetMessageListener(MessageListener listener);
 
+// Asks a question with Yes and No buttons: written to standard error as
+// "caption: text [yes/no]" and handed to the installed question listener (the
+// control panel, or a test), whose answer it returns; True means Yes. Without a
+// listener nobody can answer, so the answer is No. May block until answered.
+bool AskYesNo(std::string_view caption, std::string_view text);
+
+using QuestionListener = std::function<bool(std::string_view caption, std::string_view text)>;
+// Installs a question listener (an empty one removes it); returns the previous one.
+QuestionListener SetQuestionListener(QuestionListener listener);
+
 // Turns the copy on standard error on (the default) or off, for callers such as
 // fuzz targets that see thousands of messages; returns the previous setting.
 bool SetMessageEcho(bool echo);

@@ -1,0 +1,280 @@
+#include "app/update_check.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/user_messages.h"
+#include "platform/file_status.h"
+#include "platform/process_start.h"
+#include "platform/program_path.h"
+#include "support/message_capture.h"
+#include "support/scoped_xdg_folders.h"
+#include "support/stub_http_server.h"
+#include "xml/xml_node.h"
+
+namespace {
+
+constexpr char kVersionPath[] = "/updates/CurrentVersion.php";
+constexpr char kBuildPath[] = "/updates/Update.php";
+constexpr char kQuestionStart[] =
+    "An update of binaries is available. Would you like to update right now to version ";
+constexpr char kTargetFileFailure[] =
+    "Automatic update failed. Target file could not be downloaded. Please retry later, or visit "
+    "website https://lumbra.example/ and install the product manually.";
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A configuration document whose "version" element holds `version` (none when empty).
+struct TestConfig {
+  CXmlNode document{CPooledString("__root__")};
+  explicit TestConfig(const char* version = "") {
+    CXmlNode* root = document.AddChild(CPooledString("lumbra"));
+    if (version[0] != '\0')
+      root->AddChild(CPooledString("version"))->SetText(CPooledString(version));
+  }
+};
+
+class UpdateCheckTest : public testing::Test {
+ protected:
+  UpdateCheckTest() {
+    std::string binFolder = m_xdg.GetBase() + "/Bin Dir";
+    mkdir(binFolder.c_str(), 0700);
+    mkdir(m_tempFolder.c_str(), 0700);
+    m_programPath = binFolder + "/Lumbra";
+    WriteFile(m_programPath, "old build");
+    m_settings.programPath = m_programPath;
+    m_settings.installedVersion = {1, 0, 0, 1};
+    m_settings.baseUrl = m_server.GetUrl("/updates");
+    m_settings.webSite = "https://lumbra.example/";
+    m_settings.processId = static_cast<long>(getpid());
+    m_settings.download = [this](const std::string& url, const std::string& path,
+                                 const DownloadLimits& limits) {
+      m_downloadPaths.push_back(path);
+      return DownloadUrlToFile(url, path, limits);
+    };
+    m_settings.startUpdater = [this](const std::string& path,
+                                     const std::vector<std::string>& arguments) {
+      ++m_updaterStarts;
+      return StartDetachedProcess(path, arguments);
+    };
+    m_previousQuestions =
+        SetQuestionListener([this](std::string_view caption, std::string_view text) {
+          m_questions.push_back(std::string(caption) + ": " + std::string(text));
+          return m_answerYes;
+        });
+    m_echo = SetMessageEcho(false);
+  }
+
+  ~UpdateCheckTest() override {
+    SetQuestionListener(std::move(m_previousQuestions));
+    SetMessageEcho(m_echo);
+  }
+
+  // Runs one check against a server answering the version request with `answer`.
+  void CheckWithAnswer(const std::string& answer, const char* configVersion = "") {
+    m_server.SetAnswer(kVersionPath, {200, answer});
+    TestConfig config(configVersion);
+    CheckForUpdate(config.document, m_settings);
+  }
+
+  std::vector<std::string> TakeOutcome() {
+    std::vector<std::string> outcome = m_messages.GetTexts();
+    for (const std::string& question : m_questions) outcome.push_back("? " + question);
+    m_messages.Clear();
+    m_questions.clear();
+    return outcome;
+  }
+
+  // Waits (bounded) for the stub updater's record of its arguments.
+  std::string WaitForUpdaterRecord(const std::string& recordPath) {
+    for (int attempt = 0; attempt < 500 && !PathExists(recordPath); ++attempt)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return ReadWholeFile(recordPath);
+  }
+
+  CScopedXdgFolders m_xdg;
+  std::string m_tempFolder = m_xdg.GetBase() + "/tmp";
+  CScopedEnvironmentVariable m_tmpdir{"TMPDIR", m_tempFolder.c_str()};
+  // Loopback requests must not go to a proxy the environment may name.
+  CScopedEnvironmentVariable m_noProxy{"no_proxy", "*"};
+  CScopedEnvironmentVariable m_noProxyUpper{"NO_PROXY", "*"};
+  CStubHttpServer m_server;
+  CMessageCapture m_messages;
+  std::string m_programPath;
+  UpdateCheckSettings m_settings;
+  std::vector<std::string> m_downloadPaths;
+  int m_updaterStarts = 0;
+  std::vector<std::string> m_questions;
+  bool m_answerYes = false;
+  QuestionListener m_previousQuestions;
+  bool m_echo = true;
+};
+
+TEST_F(UpdateCheckTest, EachAnswerGetsItsMessage) {
+  const std::string question = std::string("? Lumbra: ") + kQuestionStart;
+  struct Case {
+    std::string answer;
+    std::string outcome;
+  };
+  const std::vector<Case> cases = {
+      {"1.0.0.1;1", "You are up-to-date."},
+      {"1.0.0.1;2", "An upgrade of filters is available at https://lumbra.example/."},
+      {"1.0.0.2;1;Spring", question + "1.0.0.2 (Spring)?"},
+      {"1.1.0.0", question + "1.1.0.0 ()?"},
+      {"0.9.9.9",
+       "There is a problem somewhere. The online version appears older than your installed "
+       "version."},
+      {"\"1.0.0.3\";1", question + "1.0.0.3 ()?"},
+      {"1.0;1", "The Lumbra product version obtained from the website has an incorrect format."},
+      {";;1.0.0.1;;1;;", "You are up-to-date."},
+      {"abc;1", "The Lumbra product version obtained from the website is invalid."},
+      {"", "The Lumbra product version check could not retrieve the online version number."},
+      {"1.0.0.1", "You are up-to-date."},
+      // Lines are joined; a quoted ";" stays inside its token.
+      {"1.0.0.1\r\n;2\r\n", "An upgrade of filters is available at https://lumbra.example/."},
+      {"1.0.0.4;1;\"Big;Spring\"", question + "1.0.0.4 (Big;Spring)?"},
+      {"\r\n\r\n",
+       "The Lumbra product version check could not retrieve the online version number."},
+      {";;;", "The Lumbra product version obtained from the website is invalid."},
+      {"1.0.0.1;x", "The Lumbra product version obtained from the website is invalid."},
+      {" 1. 0. 0. 9 ; 1", question + "1.0.0.9 ()?"},
+      // Numbers count by their low 16 bits: 65537 is 1, 65536 is 0.
+      {"65537.0.0.0;1", "You are up-to-date."},
+      {"1.65536.0.2;1", question + "1.65536.0.2 ()?"},
+      {"1.0.0.1;-5", "You are up-to-date."},
+  };
+  for (const Case& current : cases) {
+    CheckWithAnswer(current.answer);
+    EXPECT_EQ(TakeOutcome(), std::vector<std::string>{current.outcome})
+        << "answer '" << current.answer << "'";
+  }
+  std::vector<std::string> targets = m_server.GetTargets();
+  ASSERT_EQ(targets.size(), cases.size());
+  for (const std::string& target : targets)
+    EXPECT_EQ(target, "/updates/CurrentVersion.php?version=1.0.0.1;1");
+  // "No" to every question: nothing was downloaded or started.
+  EXPECT_EQ(m_updaterStarts, 0);
+  EXPECT_FALSE(PathExists(m_programPath + ".update"));
+}
+
+TEST_F(UpdateCheckTest, RequestCarriesTheConfigurationVersionAndLeavesNoTemporaryFile) {
+  CheckWithAnswer("1.0.0.1;7", "7");
+  EXPECT_EQ(TakeOutcome(), std::vector<std::string>{"You are up-to-date."});
+  CheckWithAnswer("1.0.0.1;8", "7");
+  EXPECT_EQ(TakeOutcome(), std::vector<std::string>{
+                               "An upgrade of filters is available at https://lumbra.example/."});
+  EXPECT_EQ(m_server.GetTargets().at(0), "/updates/CurrentVersion.php?version=1.0.0.1;7");
+
+  // A base address without its final slash still names the folder.
+  m_settings.baseUrl = m_server.GetUrl("/updates/");
+  CheckWithAnswer("1.0.0.1;1");
+  EXPECT_EQ(m_server.GetTargets().at(2), "/updates/CurrentVersion.php?version=1.0.0.1;1");
+
+  // The answer went through a "~LUMBRAPHP" file in TMPDIR, removed afterwards.
+  ASSERT_EQ(m_downloadPaths.size(), 3u);
+  EXPECT_EQ(m_downloadPaths[0].rfind(m_tempFolder + "/~LUMBRAPHP", 0), 0u) << m_downloadPaths[0];
+  for (const std::string& path : m_downloadPaths) EXPECT_FALSE(PathExists(path));
+}
+
+TEST_F(UpdateCheckTest, ServerFailuresGetTheAccessMessage) {
+  const std::vector<std::string> access = {
+      "Can't seem to be able to access the Lumbra website. Please check later."};
+  // An error page is no answer.
+  m_server.SetAnswer(kVersionPath, {404, "1.0.0.1;1"});
+  TestConfig config;
+  CheckForUpdate(config.document, m_settings);
+  EXPECT_EQ(TakeOutcome(), access);
+  m_server.SetAnswer(kVersionPath, {500, "1.0.0.1;1"});
+  CheckForUpdate(config.document, m_settings);
+  EXPECT_EQ(TakeOutcome(), access);
+
+  // Nothing listening.
+  m_settings.baseUrl = "http://127.0.0.1:" + std::to_string(FindClosedLoopbackPort()) + "/";
+  CheckForUpdate(config.document, m_settings);
+  EXPECT_EQ(TakeOutcome(), access);
+
+  // No server configured: no request at all.
+  m_settings.baseUrl.clear();
+  std::size_t requests = m_server.GetTargets().size();
+  CheckForUpdate(config.document, m_settings);
+  EXPECT_EQ(TakeOutcome(), access);
+  EXPECT_EQ(m_server.GetTargets().size(), requests);
+}
+
+TEST_F(UpdateCheckTest, MissingProgramFileMeansNoVersion) {
+  m_settings.programPath.clear();
+  TestConfig config;
+  CheckForUpdate(config.document, m_settings);
+  EXPECT_EQ(TakeOutcome(), std::vector<std::string>{
+                               "Can't seem to be able to retrieve the Lumbra product version."});
+  EXPECT_TRUE(m_server.GetTargets().empty());
+}
+
+TEST_F(UpdateCheckTest, YesDownloadsTheBuildAndStartsTheUpdater) {
+  // The stub updater records its arguments, one a line, then renames the record
+  // into place so the test never reads half of it.
+  std::string updater = m_programPath + "_updater";
+  std::string record = m_xdg.GetBase() + "/updater-arguments";
+  WriteFile(updater, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record + ".part' && mv '" + record +
+                         ".part' '" + record + "'\n");
+  chmod(updater.c_str(), 0700);
+  m_server.SetAnswer(kBuildPath, {200, "new build bytes"});
+  m_answerYes = true;
+
+  CheckWithAnswer("1.0.0.2;1;Spring");
+  EXPECT_EQ(TakeOutcome(), std::vector<std::string>{std::string("? Lumbra: ") + kQuestionStart +
+                                                    "1.0.0.2 (Spring)?"});
+  EXPECT_EQ(m_server.GetTargets().back(), "/updates/Update.php");
+  EXPECT_EQ(ReadWholeFile(m_programPath + ".update"), "new build bytes");
+  EXPECT_EQ(m_updaterStarts, 1);
+  // The paths keep their capitals and their space.
+  EXPECT_EQ(WaitForUpdaterRecord(record),
+            m_programPath + ".update\n" + m_programPath + "\n" + std::to_string(getpid()) + "\n");
+}
+
+TEST_F(UpdateCheckTest, FailedBuildDownloadsStartNoUpdater) {
+  m_answerYes = true;
+  // An empty build.
+  m_server.SetAnswer(kBuildPath, {200, ""});
+  CheckWithAnswer("1.1.0.0;1");
+  std::vector<std::string> outcome = TakeOutcome();
+  ASSERT_EQ(outcome.size(), 2u);
+  EXPECT_EQ(outcome[0], kTargetFileFailure);
+  EXPECT_EQ(m_updaterStarts, 0);
+
+  // An error page instead of the build leaves an earlier download alone.
+  WriteFile(m_programPath + ".update", "earlier");
+  m_server.SetAnswer(kBuildPath, {404, "no such build"});
+  CheckWithAnswer("1.1.0.0;1");
+  outcome = TakeOutcome();
+  ASSERT_EQ(outcome.size(), 2u);
+  EXPECT_EQ(outcome[0],
+            "Automatic update failed. Please retry later, or visit website "
+            "https://lumbra.example/ and install the product manually.");
+  EXPECT_EQ(ReadWholeFile(m_programPath + ".update"), "earlier");
+  EXPECT_EQ(m_updaterStarts, 0);
+}
+
+TEST(UpdateCheckSettings, DescribeThisProgramAndBuild) {
+  CScopedEnvironmentVariable baseUrl("LUMBRA_UPDATE_BASE_URL", "http://127.0.0.1:1/u/");
+  UpdateCheckSettings settings = GetUpdateCheckSettings();
+  EXPECT_EQ(settings.programPath, GetProgramPath());
+  EXPECT_FALSE(settings.programPath.empty());
+  EXPECT_EQ(settings.installedVersion, (std::array<int, 4>{1, 0, 0, 1}));
+  EXPECT_EQ(settings.baseUrl, "http://127.0.0.1:1/u/");
+  EXPECT_FALSE(settings.webSite.empty());
+  EXPECT_EQ(settings.processId, static_cast<long>(getpid()));
+  EXPECT_TRUE(settings.download);
+  EXPECT_TRUE(settings.startUpdater);
+}
+
+}  // namespace
