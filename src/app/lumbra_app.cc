@@ -1,15 +1,23 @@
-// Start-up of the program: one instance per user session, configuration loaded.
+// Start-up of the program: one instance per user session, configuration loaded,
+// the options controller and its control panel running until Exit.
 #include "app/lumbra_app.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "app/command_line.h"
+#include "app/options_controller.h"
+#include "app/panel/dialog_queue.h"
+#include "app/panel/panel_server.h"
+#include "app/shell_services.h"
 #include "config/config_store.h"
+#include "config/page_recorder.h"
 #include "core/code_page.h"
 #include "core/user_messages.h"
 #include "platform/exit_signals.h"
+#include "platform/random_bytes.h"
 #include "platform/standard_descriptors.h"
 #include "xml/xml_node.h"
 
@@ -23,12 +31,36 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
+// 128 bits: the page's token cannot be guessed.
+constexpr std::size_t kTokenBytes = 16;
+
 void Print(std::FILE* stream, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stream);
   std::fflush(stream);
 }
 
+// SIGHUP reloads the configuration; SIGTERM and SIGINT take the Exit path. The
+// thread lives as long as the process.
+void StartSignalThread(COptionsController& controller) {
+  std::thread([&controller] {
+    for (;;) {
+      if (IsReloadSignal(WaitForControlSignal())) {
+        controller.Reload();
+      } else {
+        controller.Exit();
+      }
+    }
+  }).detach();
+}
+
 }  // namespace
+
+CLumbraApp::CLumbraApp() = default;
+
+// Only reached when start-up fails: a running program ends with _Exit.
+CLumbraApp::~CLumbraApp() {
+  if (m_panel) InstallPanelServer(nullptr);
+}
 
 int CLumbraApp::Run(int argc, const char* const* argv) {
   CommandLine commandLine = ParseCommandLine(argc, argv);
@@ -53,8 +85,8 @@ int CLumbraApp::Start() {
   OccupyStandardDescriptors();
   InitNarrowCharset();
   // Before any thread starts, so that every thread inherits the blocked set and
-  // only WaitForExitSignal takes these signals.
-  BlockExitSignals();
+  // only WaitForControlSignal takes these signals.
+  BlockControlSignals();
   if (!TakeInstanceLock()) return kExitFailure;
   CXmlNode document;
   // LoadConfig has shown what went wrong.
@@ -63,21 +95,35 @@ int CLumbraApp::Start() {
 }
 
 int CLumbraApp::Serve(const CXmlNode& document) {
-  m_listener.SetConfig(document);
-  if (!m_listener.Start() || !m_listener.WaitUntilListening()) {
+  m_controller = std::make_unique<COptionsController>(GetSystemShellServices(), GetPageRecorder());
+  m_controller->TakeConfig(document);
+  // The panel is in place before the first connection can be accepted.
+  OpenPanel();
+  if (!m_controller->Initialize()) {
     ShowAppMessage(kPortBusy);
     return kExitFailure;
   }
-  Print(stdout, "Lumbra " LUMBRA_VERSION_TEXT " listens on port " +
-                    std::to_string(m_listener.GetPort()) +
-                    " of every IPv4 interface; configuration: " + GetConfigPath() + "\n");
-  WaitForExitSignal();
-  // The Exit path: the port is closed, and the process ends without waiting for
-  // the connections still open (and without running static destructors under
-  // their threads).
-  m_listener.Stop();
+  const int port = m_controller->GetListeningPort();
+  Print(stdout, "Lumbra " LUMBRA_VERSION_TEXT " listens on port " + std::to_string(port) +
+                    " of every IPv4 interface; configuration: " + GetConfigPath() +
+                    "\nControl panel: http://127.0.0.1:" + std::to_string(port) + "/\n");
+  StartSignalThread(*m_controller);
+  m_controller->WaitForExit();
+  // Exit has closed the port; the process ends without waiting for the
+  // connections still open (and without running static destructors under their
+  // threads).
   std::fflush(nullptr);
   std::_Exit(kExitSuccess);
+}
+
+void CLumbraApp::OpenPanel() {
+  std::string token = MakeRandomHexToken(kTokenBytes);
+  // Without a token no request can change anything; the page still shows.
+  if (token.empty()) ShowAppMessage("The control panel cannot change settings: no random source.");
+  m_dialogs = std::make_unique<CDialogQueue>();
+  ConnectDialogsToPanel(*m_dialogs);
+  m_panel = std::make_unique<CPanelServer>(*m_controller, *m_dialogs, std::move(token));
+  InstallPanelServer(m_panel.get());
 }
 
 bool CLumbraApp::TakeInstanceLock() {

@@ -1,14 +1,19 @@
 // The application object: single-instance lock, configuration load, the run.
 #pragma once
 
+#include <memory>
+
 #include "platform/instance_lock.h"
-#include "proxy/proxy_listener.h"
 
 class CXmlNode;
+class COptionsController;
+class CDialogQueue;
+class CPanelServer;
 
 class CLumbraApp {
  public:
-  CLumbraApp() = default;
+  CLumbraApp();
+  ~CLumbraApp();
   CLumbraApp(const CLumbraApp&) = delete;
   CLumbraApp& operator=(const CLumbraApp&) = delete;
 
@@ -19,11 +24,16 @@ class CLumbraApp {
   // Start-up proper: descriptors, character set, instance lock, configuration.
   int Start();
   bool TakeInstanceLock();
-  // Runs the proxy until SIGTERM or SIGINT, then ends the process; returns only
-  // when the port cannot be bound.
+  // Runs the options controller and the control panel until Exit (the panel's
+  // Exit, SIGTERM or SIGINT), then ends the process; returns only when the port
+  // cannot be bound.
   int Serve(const CXmlNode& document);
+  // Opens the control panel on the proxy's own port.
+  void OpenPanel();
 
   // Held for the life of the process.
   CInstanceLock m_instanceLock;
-  CProxyListener m_listener;
+  std::unique_ptr<COptionsController> m_controller;
+  std::unique_ptr<CDialogQueue> m_dialogs;
+  std::unique_ptr<CPanelServer> m_panel;
 };

@@ -1,4 +1,5 @@
-// The signals that end the program (SIGTERM, SIGINT), taken synchronously.
+// The signals that control the running program, taken synchronously: SIGTERM and
+// SIGINT end it, SIGHUP reloads its configuration.
 #include "platform/exit_signals.h"
 
 #include <pthread.h>
@@ -6,25 +7,28 @@
 
 namespace {
 
-sigset_t ExitSignalSet() {
+sigset_t ControlSignalSet() {
   sigset_t set;
   ::sigemptyset(&set);
   ::sigaddset(&set, SIGTERM);
   ::sigaddset(&set, SIGINT);
+  ::sigaddset(&set, SIGHUP);
   return set;
 }
 
 }  // namespace
 
-bool BlockExitSignals() {
-  const sigset_t set = ExitSignalSet();
+bool BlockControlSignals() {
+  const sigset_t set = ControlSignalSet();
   return ::pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
 }
 
-int WaitForExitSignal() {
-  const sigset_t set = ExitSignalSet();
+int WaitForControlSignal() {
+  const sigset_t set = ControlSignalSet();
   for (;;) {
     int signal = 0;
     if (::sigwait(&set, &signal) == 0) return signal;
   }
 }
+
+bool IsReloadSignal(int signal) { return signal == SIGHUP; }

@@ -1,10 +1,14 @@
-// The signals that end the program (SIGTERM, SIGINT), taken synchronously.
+// The signals that control the running program, taken synchronously: SIGTERM and
+// SIGINT end it, SIGHUP reloads its configuration.
 #pragma once
 
-// Blocks SIGTERM and SIGINT in the calling thread and every thread it starts
-// afterwards, so that they wait for WaitForExitSignal instead of killing the
-// process at once. Call before any thread is started.
-bool BlockExitSignals();
+// Blocks SIGTERM, SIGINT and SIGHUP in the calling thread and every thread it
+// starts afterwards, so that they wait for WaitForControlSignal instead of
+// acting at once. Call before any thread is started.
+bool BlockControlSignals();
 
-// Waits until SIGTERM or SIGINT arrives and returns its number.
-int WaitForExitSignal();
+// Waits until SIGTERM, SIGINT or SIGHUP arrives and returns its number.
+int WaitForControlSignal();
+
+// True for the signal that asks for a reload (SIGHUP); the others ask for the exit.
+bool IsReloadSignal(int signal);

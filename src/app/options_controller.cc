@@ -1,0 +1,327 @@
+// COptionsController: the options window's logic, behind whatever shows it.
+#include "app/options_controller.h"
+
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "config/config_store.h"
+#include "config/page_recorder.h"
+#include "proxy/live_relay_count.h"
+#include "proxy/proxy_settings.h"
+#include "rules/filter_rule.h"
+
+namespace {
+
+constexpr char kPortBusy[] = "Could not start proxy server. Socket port busy.";
+constexpr char kBadPort[] = "The proxy port must be a number from 1 to 65535.";
+constexpr char kNothingToWrite[] = "Nothing to write on disk.";
+constexpr char kAutorunAddFailed[] =
+    "Failed to add the shortcut to Lumbra in the Windows startup menu. Probably a privilege "
+    "issue.";
+constexpr char kAutorunRemoveFailed[] =
+    "Failed to remove the shortcut to Lumbra from the Windows startup menu. Probably a privilege "
+    "issue.";
+
+constexpr long kMaxPort = 65535;
+// The corporate proxy address field's limit.
+constexpr std::size_t kMaxCorporateUrlLength = 255;
+
+}  // namespace
+
+bool IsValidPortText(std::string_view text) {
+  if (text.empty()) return false;
+  long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+    if (value > kMaxPort) return false;
+  }
+  return value >= 1;
+}
+
+COptionsController::COptionsController(CShellServices services, CPageRecorder& recorder)
+    : m_services(std::move(services)),
+      m_recorder(recorder),
+      m_updateRunning(std::make_shared<std::atomic<bool>>(false)) {}
+
+void COptionsController::TakeConfig(const CXmlNode& document) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  TakeConfigLocked(document);
+}
+
+void COptionsController::TakeConfigLocked(const CXmlNode& document) {
+  m_document.RemoveAll();
+  m_document.CopyFrom(&document);
+  m_form.port = GetProxyPort(m_document);
+  m_form.corporateUrl = GetCorporateProxyUrl(m_document);
+  m_form.corporatePort = GetCorporateProxyPort(m_document);
+  m_enabled = IsFilterEnabled(m_document);
+}
+
+bool COptionsController::Initialize() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  SetTrayIconFromEnabled();
+  m_listener.SetConfig(m_document);
+  if (!m_listener.Start() || !m_listener.WaitUntilListening()) return false;
+  FillRulesMenu(m_rulesMenu, m_document);
+  if (IsCorporateProxyEnabled(m_document)) m_form.corporateEnabled = true;
+  m_autorunChecked = m_services.autorunExists && m_services.autorunExists();
+  return true;
+}
+
+void COptionsController::SetTrayIconFromEnabled() { m_trayIconOn = m_enabled; }
+
+CActionResult COptionsController::Hide(const COptionsForm& input) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (m_exited) return {false, ""};
+  if (!IsValidPortText(input.port)) return {false, kBadPort};
+  COptionsForm form = input;
+  if (form.corporateUrl.size() > kMaxCorporateUrlLength)
+    form.corporateUrl.resize(kMaxCorporateUrlLength);
+  CXmlNode saved;
+  saved.CopyFrom(&m_document);
+
+  if (form.corporateEnabled) {
+    EnableCorporateProxy(m_document);
+    SetCorporateProxy(m_document, form.corporateUrl, form.corporatePort);
+  } else {
+    DisableCorporateProxy(m_document);
+  }
+  // Compared as text: "08010" against a stored "8010" is a change, as typed.
+  const bool portChanged = form.port != GetProxyPort(m_document);
+  if (portChanged) SetProxyPort(m_document, form.port);
+  m_listener.SetConfig(m_document);
+  CActionResult listening = ListenOnConfiguredPort(portChanged);
+  if (!listening.ok) {
+    RestoreConfig(saved);
+    return listening;
+  }
+  m_form = form;
+  m_visible = false;
+  SaveConfig(m_document);
+  return {};
+}
+
+CActionResult COptionsController::ListenOnConfiguredPort(bool portChanged) {
+  if (!m_listener.IsRunning()) {
+    if (m_listener.Start() && m_listener.WaitUntilListening()) return {};
+    return {false, kPortBusy};
+  }
+  if (!portChanged) return {};
+  // Another spelling of the port already bound needs no new socket.
+  if (ParsePortText(GetProxyPort(m_document)) == m_listener.GetPort()) return {};
+  // The old port keeps serving until the new one is bound, so a busy port never
+  // leaves the user without a proxy and without this panel.
+  if (m_listener.MoveToConfiguredPort()) return {};
+  return {false, kPortBusy};
+}
+
+void COptionsController::RestoreConfig(const CXmlNode& saved) {
+  m_document.RemoveAll();
+  m_document.CopyFrom(&saved);
+  m_listener.SetConfig(m_document);
+}
+
+void COptionsController::Exit() {
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_exited) return;
+    m_listener.Stop();
+    m_instantFilter.Close();
+    m_exited = true;
+  }
+  m_exitChanged.notify_all();
+}
+
+void COptionsController::WaitForExit() {
+  std::unique_lock<std::mutex> lock(m_lock);
+  m_exitChanged.wait(lock, [this] { return m_exited; });
+}
+
+bool COptionsController::HasExited() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_exited;
+}
+
+bool COptionsController::Command(int id) {
+  if (id >= kFirstRuleCommand && id <= kLastRuleCommand) return ToggleRule(id);
+  switch (id) {
+    case kCommandExit:
+      Exit();
+      return true;
+    case kCommandOptions:
+      ShowOptions();
+      return true;
+    case kCommandEnableDisable:
+      EnableDisable();
+      return true;
+    case kCommandReload:
+      Reload();
+      return true;
+    case kCommandProductUpdate:
+      StartProductUpdate();
+      return true;
+    case kCommandRecorderStart:
+      StartOrPauseRecorder();
+      return true;
+    case kCommandRecorderStop:
+      StopRecorder();
+      return true;
+    default:
+      return false;
+  }
+}
+
+void COptionsController::ShowOptions() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_mayShow = true;
+  m_visible = true;
+}
+
+void COptionsController::EnableDisable() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (m_exited) return;
+  m_enabled = !m_enabled;
+  if (m_enabled) {
+    EnableFilter(m_document);
+  } else {
+    DisableFilter(m_document);
+  }
+  SaveConfig(m_document);
+  m_listener.SetConfig(m_document);
+  SetTrayIconFromEnabled();
+}
+
+bool COptionsController::ToggleRule(int id) {
+  if (id < kFirstRuleCommand || id > kLastRuleCommand) return false;
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (!m_rulesMenu.HasItem(id)) return false;
+  const bool checked = !m_rulesMenu.IsChecked(id);
+  m_rulesMenu.SetCheck(id, checked);
+  // Only the document changes; Hide saves it and hands it to the listener.
+  const int index = id - kFirstRuleCommand;
+  if (index >= GetRuleCount(m_document)) return true;
+  CXmlNode* rule = nullptr;
+  GetRule(m_document, index, rule);
+  CFilterRule(rule).SetEnabled(checked);
+  return true;
+}
+
+void COptionsController::Reload() {
+  CXmlNode fresh;
+  if (!LoadConfig(fresh)) return;
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (m_exited) return;
+  TakeConfigLocked(fresh);
+  SetTrayIconFromEnabled();
+  FillRulesMenu(m_rulesMenu, m_document);
+  // A checked box stays checked: only an enabled proxy is written back.
+  if (IsCorporateProxyEnabled(m_document)) m_form.corporateEnabled = true;
+  if (m_mayShow) m_visible = true;
+  // New connections get the edited rules at once.
+  m_listener.SetConfig(m_document);
+}
+
+void COptionsController::StartOrPauseRecorder() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  const bool recording = m_recorder.GetState() == kRecorderRecording;
+  m_recorder.SetState(recording ? kRecorderPaused : kRecorderRecording);
+}
+
+void COptionsController::StopRecorder() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  // A stopped record is closed already; closing again would add a second end.
+  if (m_recorder.GetState() == kRecorderStopped) return;
+  m_recorder.CloseRecord();
+  m_recorder.SetState(kRecorderStopped);
+}
+
+CActionResult COptionsController::SaveRecord(const RecordDelivery& deliver) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (m_recorder.IsRecordEmpty()) return {false, kNothingToWrite};
+  if (m_recorder.GetState() != kRecorderStopped) {
+    m_recorder.CloseRecord();
+    m_recorder.SetState(kRecorderStopped);
+  }
+  const std::string name = "record" + std::to_string(m_recordNumber) + ".xml";
+  if (!deliver(name, m_recorder.GetRecordText())) return {false, ""};
+  ++m_recordNumber;
+  return {};
+}
+
+bool COptionsController::StartProductUpdate() {
+  if (!m_services.checkForUpdate) return false;
+  // One check at a time: a second press while one runs is ignored.
+  if (m_updateRunning->exchange(true)) return false;
+  auto document = std::make_shared<CXmlNode>();
+  CopyConfig(*document);
+  try {
+    std::thread([document, running = m_updateRunning, check = m_services.checkForUpdate] {
+      check(*document);
+      running->store(false);
+    }).detach();
+  } catch (const std::system_error&) {
+    m_updateRunning->store(false);
+    return false;
+  }
+  return true;
+}
+
+CActionResult COptionsController::SetAutorun(bool enabled) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_autorunChecked = enabled;
+  if (m_services.setAutorun && m_services.setAutorun(enabled)) return {};
+  return {false, enabled ? kAutorunAddFailed : kAutorunRemoveFailed};
+}
+
+bool COptionsController::OpenInstantFiltering(std::vector<std::string>& urls) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (m_exited || !m_instantFilter.Open(m_recorder.GetUrlHistory())) return false;
+  urls = m_instantFilter.GetUrls();
+  return true;
+}
+
+bool COptionsController::CloseInstantFiltering(bool cancel, std::string_view url, bool allow) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (!m_instantFilter.IsOpen()) return false;
+  m_instantFilter.Close();
+  if (cancel || !AddPersonalRule(m_document, url, allow)) return true;
+  FillRulesMenu(m_rulesMenu, m_document);
+  SaveConfig(m_document);
+  m_listener.SetConfig(m_document);
+  return true;
+}
+
+COptionsView COptionsController::GetView() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  COptionsView view;
+  view.running = !m_exited;
+  view.mayShow = m_mayShow;
+  view.visible = m_visible;
+  view.form = m_form;
+  view.autorunChecked = m_autorunChecked;
+  view.enabled = m_enabled;
+  view.trayIconOn = m_trayIconOn;
+  view.trayTip = FormatTrayTip(g_liveRelayCount.load(std::memory_order_relaxed));
+  view.rules = m_rulesMenu.GetItems();
+  view.recorderState = m_recorder.GetState();
+  view.recordEmpty = m_recorder.IsRecordEmpty();
+  view.menu = BuildTrayMenu(m_enabled, view.recorderState, view.recordEmpty);
+  view.recordNumber = m_recordNumber;
+  view.instantFilteringOpen = m_instantFilter.IsOpen();
+  view.instantFilteringUrls = m_instantFilter.GetUrls();
+  return view;
+}
+
+int COptionsController::GetListeningPort() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_listener.GetPort();
+}
+
+void COptionsController::CopyConfig(CXmlNode& copy) const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  copy.RemoveAll();
+  copy.CopyFrom(&m_document);
+}

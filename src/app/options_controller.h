@@ -1,0 +1,150 @@
+// COptionsController: the options window's logic, behind whatever shows it.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/instant_filtering.h"
+#include "app/rules_menu.h"
+#include "app/tray_menu.h"
+#include "proxy/proxy_listener.h"
+#include "xml/xml_node.h"
+
+class CPageRecorder;
+
+// What the options window asks of the desktop: the autostart entry and the
+// product update check. Tests hand in their own.
+struct CShellServices {
+  std::function<bool()> autorunExists;
+  // Creates (true) or removes (false) the autostart entry; true on success.
+  std::function<bool(bool enabled)> setAutorun;
+  // Runs the whole update check; called on a thread of its own.
+  std::function<void(const CXmlNode& document)> checkForUpdate;
+};
+
+// The values of the options form, as the user left them.
+struct COptionsForm {
+  std::string port;
+  bool corporateEnabled = false;
+  std::string corporateUrl;
+  std::string corporatePort;
+};
+
+// A port the user may choose: digits only, from 1 to 65535 (leading zeros allowed). Any other text
+// would bind a port the system picks, and the user would lose the panel with it.
+bool IsValidPortText(std::string_view text);
+
+// The outcome of an action that may have a message for the user.
+struct CActionResult {
+  bool ok = true;
+  std::string message;
+};
+
+// Everything the options window, the tray icon and the tray menu show now.
+struct COptionsView {
+  bool running = false;
+  bool mayShow = false;
+  bool visible = false;
+  COptionsForm form;
+  bool autorunChecked = false;
+  bool enabled = false;
+  bool trayIconOn = false;
+  std::string trayTip;
+  std::vector<CMenuButton::CItem> rules;
+  std::vector<CTrayMenuItem> menu;
+  int recorderState = 0;
+  bool recordEmpty = true;
+  int recordNumber = 1;
+  bool instantFilteringOpen = false;
+  std::vector<std::string> instantFilteringUrls;
+};
+
+// Owns the configuration document, the proxy listener and the dialog state, and
+// carries out every command of the options window and the tray menu. Handlers
+// may be called from any thread; one lock runs them one at a time, as the one
+// user-interface thread would.
+class COptionsController {
+ public:
+  // Delivers a saved record ("record<N>.xml" and its text); true when delivered.
+  using RecordDelivery = std::function<bool(const std::string& fileName, const std::string& text)>;
+
+  COptionsController(CShellServices services, CPageRecorder& recorder);
+  COptionsController(const COptionsController&) = delete;
+  COptionsController& operator=(const COptionsController&) = delete;
+
+  // Replaces the document with a copy of `document` and reads the form from it.
+  void TakeConfig(const CXmlNode& document);
+  // Sets the tray icon, starts the listener, fills the rules menu and reads the
+  // check boxes. False when the listener cannot listen on the configured port.
+  bool Initialize();
+
+  // Applies the form: validates the port, sets the corporate proxy and the port,
+  // hands the listener the configuration (moving it on a port change), hides the
+  // options and saves. On failure nothing changes.
+  CActionResult Hide(const COptionsForm& form);
+  // Stops the listener and ends the run: WaitForExit returns.
+  void Exit();
+  void WaitForExit();
+  bool HasExited() const;
+
+  // Any command id of the tray menu or the options window that needs no input;
+  // false for an id that names nothing.
+  bool Command(int id);
+  void ShowOptions();
+  void EnableDisable();
+  bool ToggleRule(int id);
+  // Reads the file again; the listener gets the new configuration too.
+  void Reload();
+  void StartOrPauseRecorder();
+  void StopRecorder();
+  // Hands the record to `deliver`; the record number advances when it was delivered.
+  CActionResult SaveRecord(const RecordDelivery& deliver);
+  // Starts the update check on a thread of its own, unless one runs already.
+  bool StartProductUpdate();
+  // Creates or removes the autostart entry; the check box keeps the user's state.
+  CActionResult SetAutorun(bool enabled);
+
+  // Opens the dialog over the URL history; false while one is open.
+  bool OpenInstantFiltering(std::vector<std::string>& urls);
+  // OK (`cancel` false) adds the URL to "Personal rules", saves and hands the
+  // listener the configuration; an empty URL changes nothing. False when no
+  // dialog is open.
+  bool CloseInstantFiltering(bool cancel, std::string_view url, bool allow);
+
+  COptionsView GetView() const;
+  int GetListeningPort() const;
+  // A copy of the configuration document, for the update check and tests.
+  void CopyConfig(CXmlNode& copy) const;
+
+ private:
+  void TakeConfigLocked(const CXmlNode& document);
+  void SetTrayIconFromEnabled();
+  CActionResult ListenOnConfiguredPort(bool portChanged);
+  void RestoreConfig(const CXmlNode& saved);
+  bool CommandLocked(int id);
+
+  mutable std::mutex m_lock;
+  std::condition_variable m_exitChanged;
+  CShellServices m_services;
+  CPageRecorder& m_recorder;
+
+  CXmlNode m_document;
+  CProxyListener m_listener;
+  COptionsForm m_form;
+  bool m_autorunChecked = false;
+  bool m_enabled = true;
+  bool m_mayShow = false;
+  bool m_visible = false;
+  bool m_trayIconOn = true;
+  bool m_exited = false;
+  int m_recordNumber = 1;
+  CMenuButton m_rulesMenu;
+  CInstantFilterDialog m_instantFilter;
+  std::shared_ptr<std::atomic<bool>> m_updateRunning;
+};

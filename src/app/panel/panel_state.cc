@@ -1,0 +1,78 @@
+// The JSON texts the control panel answers with.
+#include "app/panel/panel_state.h"
+
+#include <nlohmann/json.hpp>
+
+#include "app/panel/panel_json.h"
+
+namespace {
+
+using nlohmann::json;
+
+json OptionsJson(const COptionsView& view) {
+  return {{"port", ToJsonText(view.form.port)},
+          {"corporateEnabled", view.form.corporateEnabled},
+          {"corporateUrl", ToJsonText(view.form.corporateUrl)},
+          {"corporatePort", ToJsonText(view.form.corporatePort)},
+          {"autorun", view.autorunChecked}};
+}
+
+json RulesJson(const COptionsView& view) {
+  json rules = json::array();
+  for (const CMenuButton::CItem& item : view.rules)
+    rules.push_back({{"id", item.id}, {"name", ToJsonText(item.text)}, {"checked", item.checked}});
+  return rules;
+}
+
+json MenuJson(const COptionsView& view) {
+  json menu = json::array();
+  for (const CTrayMenuItem& item : view.menu) {
+    if (item.separator) {
+      menu.push_back({{"separator", true}});
+      continue;
+    }
+    json entry = {{"id", item.id}, {"text", item.text}};
+    if (!item.bitmap.empty()) entry["bitmap"] = item.bitmap;
+    menu.push_back(std::move(entry));
+  }
+  return menu;
+}
+
+json DialogsJson(const std::vector<CPanelDialog>& dialogs) {
+  json list = json::array();
+  for (const CPanelDialog& dialog : dialogs)
+    list.push_back({{"id", dialog.id},
+                    {"caption", ToJsonText(dialog.caption)},
+                    {"text", ToJsonText(dialog.text)},
+                    {"kind", dialog.yesNo ? "yesno" : "ok"}});
+  return list;
+}
+
+json InstantFilteringJson(const COptionsView& view) {
+  if (!view.instantFilteringOpen) return nullptr;
+  return {{"open", true}, {"urls", ToJsonTexts(view.instantFilteringUrls)}};
+}
+
+}  // namespace
+
+std::string BuildPanelStateJson(const COptionsView& view,
+                                const std::vector<CPanelDialog>& dialogs) {
+  const json state = {
+      {"version", LUMBRA_VERSION_TEXT},
+      {"running", view.running},
+      {"mayShow", view.mayShow},
+      {"visible", view.visible},
+      {"options", OptionsJson(view)},
+      {"enabled", view.enabled},
+      {"tray", {{"icon", view.trayIconOn ? "on" : "off"}, {"tip", view.trayTip}}},
+      {"rules", RulesJson(view)},
+      {"menu", MenuJson(view)},
+      {"recorder",
+       {{"state", view.recorderState},
+        {"empty", view.recordEmpty},
+        {"recordNumber", view.recordNumber}}},
+      {"dialogs", DialogsJson(dialogs)},
+      {"instantFiltering", InstantFilteringJson(view)},
+  };
+  return DumpJson(state);
+}

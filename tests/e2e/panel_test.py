@@ -1,0 +1,113 @@
+"""The control panel of the running program: the page through curl (directly and
+through the proxy itself), its token, a command, the refusals, Exit from the
+panel, and a SIGHUP reload that new connections obey."""
+
+import json
+import os
+import re
+import signal
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, Origin, make_config, read_response,
+                        read_until_closed, rule, wait_until)
+
+# curl must not take a proxy from the environment.
+CURL_ENV = {key: value for key, value in os.environ.items() if "proxy" not in key.lower()}
+
+
+def curl(*arguments):
+    result = subprocess.run(["curl", "-s", "-S", "--max-time", str(WAIT), "-i", *arguments],
+                            env=CURL_ENV, capture_output=True, text=True, timeout=WAIT * 2)
+    head, _, body = result.stdout.replace("\r\n", "\n").partition("\n\n")
+    status = int(head.split()[1]) if head.startswith("HTTP/") else 0
+    return status, head, body
+
+
+class PanelTest(unittest.TestCase):
+    def setUp(self):
+        self.proxy = Lumbra(rule('<request contains="/stays"/>', "first rule")).start()
+        self.base = f"http://{LOOPBACK}:{self.proxy.port}"
+
+    def tearDown(self):
+        self.proxy.close()
+
+    def token(self):
+        status, _, page = curl(self.base + "/")
+        self.assertEqual(status, 200)
+        found = re.search(r'<meta name="lumbra-token" content="([0-9a-f]{32})">', page)
+        self.assertIsNotNone(found, page)
+        return found.group(1)
+
+    def post(self, path, body, token, *extra):
+        headers = ["-H", "Content-Type: application/json"]
+        if token is not None:
+            headers += ["-H", "X-Lumbra-Token: " + token]
+        for header in extra:
+            headers += ["-H", header]
+        return curl("-X", "POST", *headers, "--data", json.dumps(body), self.base + path)
+
+    def state(self):
+        status, _, body = curl(self.base + "/api/state")
+        self.assertEqual(status, 200)
+        return json.loads(body)
+
+    def test_page_direct_and_through_the_proxy_itself(self):
+        direct = self.token()
+        status, head, page = curl("-x", self.base, self.base + "/")
+        self.assertEqual(status, 200)
+        self.assertIn(direct, page)
+        self.assertIn("Cache-Control: no-store", head)
+        self.assertNotIn("Access-Control-", head)
+        self.assertEqual(self.state()["options"]["port"], str(self.proxy.port))
+
+    def test_commands_need_the_token_and_change_the_file(self):
+        token = self.token()
+        config = os.path.join(self.proxy.folder, "config", "Lumbra_Corvane", "lumbra.xml")
+        for refused in (self.post("/api/command", {"id": 131}, None),
+                        self.post("/api/command", {"id": 131}, "0" * 32),
+                        self.post("/api/command", {"id": 131}, token,
+                                  "Origin: http://evil.example"),
+                        self.post("/api/command", {"id": 131}, token,
+                                  f"Host: 127.1:{self.proxy.port}")):
+            self.assertEqual(refused[0], 403)
+            self.assertNotIn("Access-Control-", refused[1])
+        self.assertTrue(self.state()["enabled"])
+
+        status, _, body = self.post("/api/command", {"id": 131}, token)
+        self.assertEqual((status, json.loads(body)), (200, {"ok": True}))
+        state = self.state()
+        self.assertFalse(state["enabled"])
+        self.assertEqual(state["tray"]["icon"], "off")
+        with open(config, encoding="utf-8") as f:
+            self.assertIn("<enabled>no</enabled>", f.read())
+
+    def test_exit_from_the_panel_ends_the_program(self):
+        status, _, body = self.post("/api/command", {"id": 2}, self.token())
+        self.assertEqual((status, json.loads(body)), (200, {"ok": True}))
+        self.assertEqual(self.proxy.process.wait(timeout=WAIT), 0)
+
+    def test_sighup_reload_reaches_new_connections(self):
+        with Origin() as origin:
+            address = f"{LOOPBACK}:{origin.port}"
+            request = f"GET http://{address}/new HTTP/1.1\r\nHost: {address}\r\n\r\n".encode()
+            with self.proxy.connect() as browser:
+                browser.sendall(request)
+                self.assertEqual(read_response(browser)[1], b"hello")
+
+            config = os.path.join(self.proxy.folder, "config", "Lumbra_Corvane", "lumbra.xml")
+            with open(config, "w", newline="") as f:
+                f.write(make_config(self.proxy.port, rule('<request contains="/new"/>', "edited")))
+            self.proxy.process.send_signal(signal.SIGHUP)
+            self.assertTrue(wait_until(lambda: self.state()["rules"][0]["name"] == "edited"))
+
+            with self.proxy.connect() as browser:
+                browser.sendall(request)
+                self.assertEqual(read_until_closed(browser), b"")
+            self.assertTrue(self.proxy.is_alive())
+
+
+if __name__ == "__main__":
+    unittest.main()
