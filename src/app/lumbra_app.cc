@@ -105,8 +105,7 @@ int CLumbraApp::Serve(const CXmlNode& document) {
   }
   const int port = m_controller->GetListeningPort();
   Print(stdout, "Lumbra " LUMBRA_VERSION_TEXT " listens on port " + std::to_string(port) +
-                    " of every IPv4 interface; configuration: " + GetConfigPath() +
-                    "\nControl panel: http://127.0.0.1:" + std::to_string(port) + "/\n");
+                    " of every IPv4 interface; configuration: " + GetConfigPath() + "\n");
   StartSignalThread(*m_controller);
   m_controller->WaitForExit();
   // Exit has closed the port; the process ends without waiting for the

@@ -118,7 +118,9 @@ class ProxyRelayTest(unittest.TestCase):
             browser.sendall(get("/", f"{LOOPBACK}:{self.proxy.port}"))
             answer = read_until_closed(browser)
         self.assertIn(b"200 OK", answer)
-        self.assertIn(b"Lumbra 1.0.0.1", answer)
+        # The control panel's page, carrying the program's version.
+        self.assertIn(b'<meta name="lumbra-token"', answer)
+        self.assertIn(b"1.0.0.1", answer)
         # Also when asked for through the proxy with an absolute URL and "localhost".
         with self.proxy.connect() as browser:
             browser.sendall(get(f"http://localhost:{self.proxy.port}/",
