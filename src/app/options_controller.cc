@@ -6,6 +6,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/startup_shortcut.h"
 #include "config/config_store.h"
 #include "config/page_recorder.h"
 #include "proxy/live_relay_count.h"
@@ -17,12 +18,6 @@ namespace {
 constexpr char kPortBusy[] = "Could not start proxy server. Socket port busy.";
 constexpr char kBadPort[] = "The proxy port must be a number from 1 to 65535.";
 constexpr char kNothingToWrite[] = "Nothing to write on disk.";
-constexpr char kAutorunAddFailed[] =
-    "Failed to add the shortcut to Lumbra in the Windows startup menu. Probably a privilege "
-    "issue.";
-constexpr char kAutorunRemoveFailed[] =
-    "Failed to remove the shortcut to Lumbra from the Windows startup menu. Probably a privilege "
-    "issue.";
 
 constexpr long kMaxPort = 65535;
 // The corporate proxy address field's limit.
@@ -273,7 +268,7 @@ CActionResult COptionsController::SetAutorun(bool enabled) {
   std::lock_guard<std::mutex> guard(m_lock);
   m_autorunChecked = enabled;
   if (m_services.setAutorun && m_services.setAutorun(enabled)) return {};
-  return {false, enabled ? kAutorunAddFailed : kAutorunRemoveFailed};
+  return {false, std::string(enabled ? kShortcutCreateFailedText : kShortcutRemoveFailedText)};
 }
 
 bool COptionsController::OpenInstantFiltering(std::vector<std::string>& urls) {

@@ -112,4 +112,7 @@ void ConnectDialogsToPanel(CDialogQueue& dialogs) {
   SetMessageListener([&dialogs](std::string_view caption, std::string_view text) {
     dialogs.AddMessage(caption, text);
   });
+  SetQuestionListener([&dialogs](std::string_view caption, std::string_view text) {
+    return dialogs.AskYesNo(caption, text);
+  });
 }

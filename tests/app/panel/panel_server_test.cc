@@ -6,9 +6,12 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <chrono>
 #include <fstream>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 
 #include "app/options_controller.h"
 #include "app/panel/dialog_queue.h"
@@ -85,10 +88,9 @@ class PanelServerTest : public ::testing::Test {
     ASSERT_TRUE(LoadConfig(document));
     m_controller.TakeConfig(document);
     InstallPanelServer(&m_panel);
-    m_previousListener =
-        SetMessageListener([this](std::string_view caption, std::string_view text) {
-          m_dialogs.AddMessage(caption, text);
-        });
+    m_previousListener = SetMessageListener({});
+    m_previousQuestions = SetQuestionListener({});
+    ConnectDialogsToPanel(m_dialogs);
     ASSERT_TRUE(m_controller.Initialize());
     m_fileBefore = ReadWholeFile(GetConfigPath());
   }
@@ -96,6 +98,7 @@ class PanelServerTest : public ::testing::Test {
     m_controller.Exit();
     InstallPanelServer(nullptr);
     SetMessageListener(std::move(m_previousListener));
+    SetQuestionListener(std::move(m_previousQuestions));
   }
 
   std::string Post(const std::string& path, const std::string& body,
@@ -120,6 +123,7 @@ class PanelServerTest : public ::testing::Test {
   CDialogQueue m_dialogs;
   CPanelServer m_panel{m_controller, m_dialogs, kToken};
   MessageListener m_previousListener;
+  QuestionListener m_previousQuestions;
   std::string m_fileBefore;
 };
 
@@ -289,6 +293,19 @@ TEST_F(PanelServerTest, MessagesAndQuestionsBecomeDialogs) {
       BodyOf(Post("/api/dialog", "{\"id\": " + dialogs[0]["id"].dump() + ", \"answer\": \"ok\"}")),
       R"({"ok":true})");
   EXPECT_TRUE(State()["dialogs"].empty());
+
+  // A question blocks its asker until the page answers.
+  auto asked = std::async(std::launch::async, [] { return AskYesNo("Lumbra", "Update now?"); });
+  dialogs = nlohmann::json::array();
+  for (int i = 0; i < 500 && dialogs.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    dialogs = State()["dialogs"];
+  }
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0]["kind"], "yesno");
+  EXPECT_EQ(asked.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+  Post("/api/dialog", "{\"id\": " + dialogs[0]["id"].dump() + ", \"answer\": \"yes\"}");
+  EXPECT_TRUE(asked.get());
 }
 
 TEST_F(PanelServerTest, InstantFilteringThroughThePanel) {
