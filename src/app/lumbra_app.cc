@@ -103,10 +103,11 @@ int CLumbraApp::Serve(const CXmlNode& document) {
     ShowAppMessage(kPortBusy);
     return kExitFailure;
   }
+  // Every thread of the running program is there once the listening line is out.
+  StartSignalThread(*m_controller);
   const int port = m_controller->GetListeningPort();
   Print(stdout, "Lumbra " LUMBRA_VERSION_TEXT " listens on port " + std::to_string(port) +
                     " of every IPv4 interface; configuration: " + GetConfigPath() + "\n");
-  StartSignalThread(*m_controller);
   m_controller->WaitForExit();
   // Exit has closed the port; the process ends without waiting for the
   // connections still open (and without running static destructors under their
