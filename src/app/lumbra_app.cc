@@ -57,9 +57,13 @@ void StartSignalThread(COptionsController& controller) {
 
 CLumbraApp::CLumbraApp() = default;
 
-// Only reached when start-up fails: a running program ends with _Exit.
+// Only reached when start-up fails: a running program ends with _Exit. Nothing
+// may reach the panel or its dialogs once they are gone.
 CLumbraApp::~CLumbraApp() {
-  if (m_panel) InstallPanelServer(nullptr);
+  if (!m_panel) return;
+  InstallPanelServer(nullptr);
+  SetMessageListener({});
+  SetQuestionListener({});
 }
 
 int CLumbraApp::Run(int argc, const char* const* argv) {
