@@ -159,20 +159,27 @@ export function stopProcess(child) {
 }
 
 // Starts build/lumbra with its own XDG folders and the configuration text that
-// configText(port) gives for a free port; resolves once the port accepts connections.
-export async function startLumbra(workDir, configText) {
+// configText(port) gives for the port asked for (else a free one); resolves once the port
+// accepts connections.
+export async function startLumbra(workDir, configText, { port: wantedPort } = {}) {
   const binary = process.env.LUMBRA_BINARY ?? path.resolve('build/lumbra');
   const configHome = path.join(workDir, 'config');
   const runtimeDir = path.join(workDir, 'runtime');
   const configPath = path.join(configHome, 'Lumbra_Corvane', 'lumbra.xml');
   mkdirSync(path.dirname(configPath), { recursive: true });
   mkdirSync(runtimeDir, { mode: 0o700 });
-  const port = await freePort();
+  const port = wantedPort ?? (await freePort());
   writeFileSync(configPath, configText(port));
 
   let output = '';
   const child = spawn(binary, [], {
-    env: { ...process.env, XDG_CONFIG_HOME: configHome, XDG_RUNTIME_DIR: runtimeDir },
+    // XDG_CONFIG_DIRS too, so that an autostart entry never lands in the machine's /etc/xdg.
+    env: {
+      ...process.env,
+      XDG_CONFIG_HOME: configHome,
+      XDG_CONFIG_DIRS: path.join(workDir, 'config-dirs'),
+      XDG_RUNTIME_DIR: runtimeDir,
+    },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   child.stdout.on('data', (data) => (output += data));
