@@ -146,8 +146,12 @@ async function main() {
   await checkLabels(page);
   await checkRejectedPort(page, lumbra);
   await toggleRule(page, lumbra);
-  await changePortAndHide(page, lumbra, origin);
+  const newPort = await changePortAndHide(page, lumbra, origin);
   await switchFiltering(page, lumbra);
+  await chooseFromTrayMenu(page, 'Options');
+  await page.locator('#options').waitFor({ state: 'visible' });
+  check(await page.getByLabel('Proxy port :').inputValue() === String(newPort),
+    '"Options" shows the options again with the new port');
   check(lumbra.child.exitCode === null, 'lumbra still running');
 }
 
