@@ -161,10 +161,11 @@ export function stopProcess(child) {
 // Starts build/lumbra with its own XDG folders and the configuration text that
 // configText(port) gives for the port asked for (else a free one); resolves once the port
 // accepts connections.
-export async function startLumbra(workDir, configText, { port: wantedPort } = {}) {
+export async function startLumbra(workDir, configText, { port: wantedPort, env = {} } = {}) {
   const binary = process.env.LUMBRA_BINARY ?? path.resolve('build/lumbra');
   const configHome = path.join(workDir, 'config');
   const runtimeDir = path.join(workDir, 'runtime');
+  const configDirs = path.join(workDir, 'config-dirs');
   const configPath = path.join(configHome, 'Lumbra_Corvane', 'lumbra.xml');
   mkdirSync(path.dirname(configPath), { recursive: true });
   mkdirSync(runtimeDir, { mode: 0o700 });
@@ -177,8 +178,9 @@ export async function startLumbra(workDir, configText, { port: wantedPort } = {}
     env: {
       ...process.env,
       XDG_CONFIG_HOME: configHome,
-      XDG_CONFIG_DIRS: path.join(workDir, 'config-dirs'),
+      XDG_CONFIG_DIRS: configDirs,
       XDG_RUNTIME_DIR: runtimeDir,
+      ...env,
     },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
@@ -195,6 +197,8 @@ export async function startLumbra(workDir, configText, { port: wantedPort } = {}
         port,
         child,
         configPath,
+        configHome,
+        configDirs,
         readConfig: () => readFileSync(configPath, 'utf8'),
         output: () => output,
       };
