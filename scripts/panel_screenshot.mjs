@@ -30,7 +30,8 @@ async function main() {
   const origin = await startOrigin((request, response) => response.end('page'));
   // The usual port when it is free, so the picture shows what a user sees.
   const port = (await canConnect(8010)) ? undefined : 8010;
-  const lumbra = await startLumbra(workDir, (chosen) => configText(chosen, RULES), { port });
+  const lumbra = await startLumbra(workDir, (chosen) =>
+    configText(chosen, RULES).replace('proxy.invalid', 'www-proxy.t-online.de'), { port });
   const context = await launchBrowser(workDir, { viewport: { width: 720, height: 560 } });
   const page = await openPanel(context, lumbra.port);
   await page.locator('#tray-icon').dblclick();
