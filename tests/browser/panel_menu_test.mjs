@@ -80,6 +80,15 @@ async function checkKeyboard(page) {
   await page.keyboard.press('s');
   await trayMenu(page).waitFor({ state: 'hidden' });
   check(await waitForState(page, (state) => state.recorder.state === 0), 'S chose "&Stop recorder"');
+
+  await page.locator('#tray-icon').focus();
+  await page.keyboard.press('Enter');
+  await trayMenu(page).waitFor({ state: 'visible' });
+  check(await active() === 'Options', 'Enter on the focused icon opens the menu on its first row');
+  await page.keyboard.press('Escape');
+  await trayMenu(page).waitFor({ state: 'hidden' });
+  check(await page.locator('#tray-icon').evaluate((icon) => document.activeElement === icon),
+    'Escape gives the focus back to the icon');
 }
 
 // The menu is placed at the pointer and flipped to stay inside the window.
