@@ -43,7 +43,10 @@ class CProxyListener {
   int GetPort() const;
 
   // Pending connections the system queues while the accept loop starts workers.
-  static constexpr int kBacklog = 128;
+  // A browser opening many connections at once (or a burst of clients) must not
+  // overflow it: a dropped handshake is retried only after a second or more. The
+  // system caps it at net.core.somaxconn.
+  static constexpr int kBacklog = 4096;
 
  private:
   struct CSharedConfig;

@@ -44,7 +44,7 @@ bool ValueTestsHold(const ConditionRecord& record, std::string_view value, CXmlN
 
 bool HeaderTestsHold(const ConditionRecord& record, CXmlNode* condition, TrafficPiece& piece) {
   std::string value;
-  if (!FindHeaderValue(piece.text, record.header.View(), value)) return false;
+  if (!piece.headerReader.Read(piece.text, record.header.View(), value)) return false;
   return ValueTestsHold(record, value, condition, piece);
 }
 

@@ -35,6 +35,7 @@ struct TrafficPiece {
   int nestingLevel = 0;
   // Texts derived from the piece, kept for the rules that follow.
   CRequestUrlReader urlReader;
+  CHeaderValueReader headerReader;
   std::optional<std::string> lowerRequestUrl;
 };
 

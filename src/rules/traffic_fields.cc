@@ -47,3 +47,21 @@ std::optional<std::string_view> CRequestUrlReader::Read(const CTrafficText& text
   if (!m_found) return std::nullopt;
   return std::string_view(m_url);
 }
+
+bool CHeaderValueReader::Read(const CTrafficText& text, std::string_view name,
+                              std::string& value) {
+  if (m_writeCount != text.GetWriteCount()) {
+    m_writeCount = text.GetWriteCount();
+    m_entries.clear();
+  }
+  for (const Entry& entry : m_entries) {
+    if (entry.name != name) continue;
+    if (entry.found) value = entry.value;
+    return entry.found;
+  }
+  Entry entry{std::string(name)};
+  entry.found = FindHeaderValue(text, name, entry.value);
+  if (entry.found) value = entry.value;
+  m_entries.push_back(std::move(entry));
+  return m_entries.back().found;
+}

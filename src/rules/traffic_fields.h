@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "rules/traffic_text.h"
 
@@ -29,4 +30,23 @@ class CRequestUrlReader {
   unsigned m_writeCount = 0;
   bool m_found = false;
   std::string m_url;
+};
+
+// Header values for the conditions of one filter call. Several rules may ask for
+// the same header (the built-in ones ask for "content-type" twice), and a piece
+// without it is searched to its end each time; so each name's answer is kept
+// until the text is written to.
+class CHeaderValueReader {
+ public:
+  // Same answer as FindHeaderValue(text, name, value).
+  bool Read(const CTrafficText& text, std::string_view name, std::string& value);
+
+ private:
+  struct Entry {
+    std::string name;
+    bool found = false;
+    std::string value;
+  };
+  unsigned m_writeCount = 0;
+  std::vector<Entry> m_entries;
 };

@@ -25,8 +25,9 @@ TEST(ByteSearch, FindsTheLeftmostOccurrence) {
 
 TEST(ByteSearch, AgreesWithAPlainSearchAroundEveryBlockBoundary) {
   // Bytes that differ from a letter only in bit 0x20 ("@" and "`", "[" and "{"),
-  // high bytes, and lengths around the sixteen-position blocks.
-  const std::string alphabet = "aAbB@`[{\xC1\xE1<> ";
+  // high bytes, common and rare bytes (the searches test the needle's rarer
+  // bytes first), and lengths around the blocks of sixteen and sixty-four.
+  const std::string alphabet = "aAbB@`[{\xC1\xE1<> eEzZ.-0";
   std::mt19937 random(7);
   auto randomText = [&](std::size_t length) {
     std::string text;
@@ -34,13 +35,30 @@ TEST(ByteSearch, AgreesWithAPlainSearchAroundEveryBlockBoundary) {
     return text;
   };
   for (int round = 0; round < 20000; ++round) {
-    const std::string haystack = randomText(random() % 70);
-    const std::string needle = randomText(1 + random() % 4);
+    const std::string haystack = randomText(random() % (round % 2 ? 70 : 300));
+    const std::string needle = randomText(1 + random() % (round % 3 ? 4 : 12));
     const std::size_t from = random() % (haystack.size() + 2);
     ASSERT_EQ(FindNoCase(haystack, needle, from), FindBytes(haystack, needle, from, true))
         << haystack << " / " << needle << " from " << from;
     ASSERT_EQ(FindExact(haystack, needle, from), FindBytes(haystack, needle, from, false))
         << haystack << " / " << needle << " from " << from;
+  }
+}
+
+TEST(ByteSearch, FindsANeedleAtEveryPositionOfALongText) {
+  // Every offset inside and across the blocks, for needles whose rarest bytes sit
+  // at the start, the middle and the end.
+  for (const std::string needle : {"window.open", "<div ", "Content-Type", "e", "ee.ze"}) {
+    for (std::size_t at = 0; at + needle.size() <= 200; ++at) {
+      std::string text(200, 'e');
+      text.replace(at, needle.size(), needle);
+      const std::size_t expected = FindBytes(text, needle, 0, true);
+      ASSERT_EQ(FindNoCase(text, needle, 0), expected) << needle << " at " << at;
+      ASSERT_EQ(FindExact(text, needle, 0), FindBytes(text, needle, 0, false)) << needle;
+      std::string upper = text;
+      for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+      ASSERT_EQ(FindNoCase(upper, needle, 0), expected) << needle << " at " << at;
+    }
   }
 }
 
