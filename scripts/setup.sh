@@ -14,19 +14,7 @@ packages=(
 # nodejs from some sources carries npm itself; Debian's own npm only when the command is missing.
 command -v npm >/dev/null || packages+=(npm)
 
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo_cmd apt-get update -qq
-  $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$(dirname "$0")/install-packages.sh" "${packages[@]}"
 
 # Node.js modules of the browser tests (the Debian Chromium is used, never a downloaded one).
 cd "$(dirname "$0")/.."
