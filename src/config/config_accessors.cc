@@ -84,8 +84,10 @@ void SetCorporateProxy(CXmlNode& document, const std::string& url, const std::st
   proxy->SetAttribute(CPooledString("port"), CPooledString(port));
 }
 
+CXmlNode* GetRulesNode(const CXmlNode& document) { return FindInRoot(document, "filterrules"); }
+
 int GetRuleCount(const CXmlNode& document) {
-  CXmlNode* rules = FindInRoot(document, "filterrules");
+  CXmlNode* rules = GetRulesNode(document);
   return rules != nullptr ? rules->CountChildren("filterrule") : 0;
 }
 

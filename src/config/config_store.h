@@ -39,6 +39,8 @@ std::string GetCorporateProxyUrl(const CXmlNode& document);
 std::string GetCorporateProxyPort(const CXmlNode& document);
 void SetCorporateProxy(CXmlNode& document, const std::string& url, const std::string& port);
 int GetRuleCount(const CXmlNode& document);
+// The "filterrules" element holding the rules, or none.
+CXmlNode* GetRulesNode(const CXmlNode& document);
 // Points `rule` at child `index` of "filterrules" when 0 <= index < GetRuleCount;
 // otherwise leaves it as it was.
 void GetRule(const CXmlNode& document, int index, CXmlNode*& rule);

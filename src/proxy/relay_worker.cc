@@ -69,8 +69,9 @@ bool CRelayWorker::WaitForInput() const {
   }
 }
 
-ssize_t CRelayWorker::ReceivePiece(char* buffer) const {
-  const ssize_t received = ReceiveSome(m_input.Get(), buffer, kRequestBufferSize);
+ssize_t CRelayWorker::ReceivePiece(char* buffer, bool wait) const {
+  const ssize_t received = wait ? ReceiveSome(m_input.Get(), buffer, kRequestBufferSize)
+                                : ReceiveWaiting(m_input.Get(), buffer, kRequestBufferSize);
   if (received > 0) buffer[received] = 0;
   return received;
 }

@@ -56,8 +56,8 @@ class CRelayWorker {
   // Only then is a buffer borrowed, so an idle relay holds none.
   bool WaitForInput() const;
   // Receives into `buffer` and writes a 0 byte after the bytes; the result of the
-  // receive.
-  ssize_t ReceivePiece(char* buffer) const;
+  // receive. Without `wait`, kNothingWaiting when no byte has arrived.
+  ssize_t ReceivePiece(char* buffer, bool wait = true) const;
   // Request relay: handles the start of a new request in `buffer`. False ends the
   // relay; `forward` tells whether the piece goes on to the server.
   bool BeginRequest(char* buffer, std::size_t& length, bool& forward);

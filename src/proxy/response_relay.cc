@@ -6,18 +6,27 @@
 #include "proxy/image_chunk.h"
 #include "proxy/relay_worker.h"
 #include "proxy/request_text.h"
+#include "proxy/socket.h"
 #include "rules/request_matching.h"
 
 void CRelayWorker::RunResponseRelay() {
   while (WaitForInput()) {
     const CRelayBuffer borrowed;
     char* buffer = borrowed.Get();
-    const ssize_t received = ReceivePiece(buffer);
-    if (received <= 0) return;
-    const std::size_t length = static_cast<std::size_t>(received);
-    if (!m_state->IsTunnel() && !FilterResponsePiece(buffer, length)) return;
-    // A browser that is gone ends the relay instead of draining the server.
-    if (SendAll(m_output.Get(), buffer, length) < 0) return;
+    // A full piece means the server is sending faster than one piece per receive:
+    // the next one is taken at once, and the pieces go to the browser in full
+    // frames until the server has nothing more waiting.
+    CSendBurst burst(m_output.Get());
+    for (ssize_t received = ReceivePiece(buffer); received != kNothingWaiting;
+         received = ReceivePiece(buffer, false)) {
+      if (received <= 0) return;
+      const std::size_t length = static_cast<std::size_t>(received);
+      if (!m_state->IsTunnel() && !FilterResponsePiece(buffer, length)) return;
+      if (length == kRequestBufferSize) burst.Begin();
+      // A browser that is gone ends the relay instead of draining the server.
+      if (SendAll(m_output.Get(), buffer, length) < 0) return;
+      if (length < kRequestBufferSize) break;
+    }
   }
 }
 

@@ -1,6 +1,8 @@
 // The owning socket handle shared by the workers that use it, and whole-buffer I/O.
 #include "proxy/socket.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,4 +35,34 @@ ssize_t ReceiveSome(int socket, char* buffer, std::size_t capacity) {
     const ssize_t n = ::recv(socket, buffer, capacity, 0);
     if (n >= 0 || errno != EINTR) return n < 0 ? -1 : n;
   }
+}
+
+ssize_t ReceiveWaiting(int socket, char* buffer, std::size_t capacity) {
+  for (;;) {
+    const ssize_t n = ::recv(socket, buffer, capacity, MSG_DONTWAIT);
+    if (n >= 0) return n;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return kNothingWaiting;
+    if (errno != EINTR) return -1;
+  }
+}
+
+namespace {
+
+void SetCorked(int socket, bool corked) {
+  const int value = corked ? 1 : 0;
+  ::setsockopt(socket, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+}
+
+}  // namespace
+
+void CSendBurst::Begin() {
+  if (m_holding) return;
+  SetCorked(m_socket, true);
+  m_holding = true;
+}
+
+void CSendBurst::End() {
+  if (!m_holding) return;
+  SetCorked(m_socket, false);
+  m_holding = false;
 }

@@ -43,3 +43,27 @@ ssize_t SendAll(int socket, const char* bytes, std::size_t length);
 // One receive of at most `capacity` bytes, resumed when a signal interrupts it.
 // Returns the bytes received, 0 when the peer closed, -1 on error.
 ssize_t ReceiveSome(int socket, char* buffer, std::size_t capacity);
+
+// The same without waiting: kNothingWaiting when no byte has arrived yet.
+inline constexpr ssize_t kNothingWaiting = -2;
+ssize_t ReceiveWaiting(int socket, char* buffer, std::size_t capacity);
+
+// Holds back a socket's partly filled frames while a burst of pieces is sent, so
+// that they leave in full frames and wake the receiver once per frame; whatever
+// is held leaves when the burst ends (at the latest when the object goes).
+class CSendBurst {
+ public:
+  explicit CSendBurst(int socket) : m_socket(socket) {}
+  ~CSendBurst() { End(); }
+  CSendBurst(const CSendBurst&) = delete;
+  CSendBurst& operator=(const CSendBurst&) = delete;
+
+  // More pieces are on their way: hold partial frames from now on.
+  void Begin();
+  // Sends what is held and stops holding.
+  void End();
+
+ private:
+  int m_socket;
+  bool m_holding = false;
+};

@@ -1,9 +1,9 @@
-// Searches that test many candidate positions at once and check only positions
-// where two of the needle's rarer bytes fit: sixty-four at a time with AVX2 where
-// the processor has it, else sixteen with the compiler's portable vector types.
+// Searches that test many candidate positions at once and compare the whole
+// needle only where two of its rarer bytes fit: sixty-four positions per step
+// with AVX2 where the processor has it, else sixteen with the compiler's
+// portable vector types.
 #include "rules/byte_search.h"
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -14,6 +14,8 @@
 #endif
 
 namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
 
 using ByteBlock = unsigned char __attribute__((vector_size(16)));
 constexpr std::size_t kBlockSize = sizeof(ByteBlock);
@@ -33,17 +35,6 @@ bool AnyLaneSet(const Lanes& lanes) {
 }
 
 bool IsLowerLetter(char c) { return c >= 'a' && c <= 'z'; }
-
-// A byte of the needle as compared: without case, a letter is folded to lower
-// case by setting bit 0x20, which maps no other byte onto a lower-case letter.
-struct FoldedByte {
-  FoldedByte(char c, bool noCase)
-      : value(static_cast<unsigned char>(noCase ? AsciiToLower(c) : c)),
-        fold(noCase && IsLowerLetter(static_cast<char>(value)) ? 0x20 : 0) {}
-  bool Matches(char c) const { return (static_cast<unsigned char>(c) | fold) == value; }
-  unsigned char value;
-  unsigned char fold;
-};
 
 // How often a byte turns up in web pages, roughly: blanks and the common letters
 // most, markup punctuation next, capitals, digits and the rest least. Only the
@@ -66,34 +57,22 @@ constexpr std::array<unsigned char, 256> MakeCommonnessTable() {
 
 constexpr std::array<unsigned char, 256> kCommonness = MakeCommonnessTable();
 
-int Commonness(char c) { return kCommonness[static_cast<unsigned char>(c)]; }
+CSearchNeedle::Probe MakeProbe(std::string_view needle, std::size_t offset, bool noCase) {
+  CSearchNeedle::Probe probe;
+  probe.offset = offset;
+  const char c = noCase ? AsciiToLower(needle[offset]) : needle[offset];
+  probe.value = static_cast<unsigned char>(c);
+  probe.fold = noCase && IsLowerLetter(c) ? 0x20 : 0;
+  return probe;
+}
 
-// The two needle positions whose bytes the block tests compare: the rarest byte
-// and the rarest one at another position (the same position for one byte).
-struct Probes {
-  Probes(std::string_view needle, bool noCase) {
-    // Without case a capital in the needle also finds the common small letter.
-    const auto rarity = [&](std::size_t i) {
-      return Commonness(noCase ? AsciiToLower(needle[i]) : needle[i]);
-    };
-    std::size_t rarest = 0;
-    for (std::size_t i = 1; i < needle.size(); ++i)
-      if (rarity(i) < rarity(rarest)) rarest = i;
-    std::size_t second = rarest == 0 ? needle.size() - 1 : 0;
-    for (std::size_t i = 0; i < needle.size(); ++i)
-      if (i != rarest && rarity(i) < rarity(second)) second = i;
-    first = rarest;
-    other = second;
-    firstByte = FoldedByte(needle[first], noCase);
-    otherByte = FoldedByte(needle[other], noCase);
-  }
-  std::size_t first = 0;
-  std::size_t other = 0;
-  FoldedByte firstByte{'\0', false};
-  FoldedByte otherByte{'\0', false};
-};
+bool ProbeMatches(const CSearchNeedle::Probe& probe, const char* at) {
+  return (static_cast<unsigned char>(at[probe.offset]) | probe.fold) == probe.value;
+}
 
-bool EqualsAt(const char* at, std::string_view needle, bool noCase) {
+// Inlined into the block loops so that a candidate costs no call.
+__attribute__((always_inline)) inline bool NeedleAt(const char* at, std::string_view needle,
+                                                    bool noCase) {
   if (!noCase) return std::memcmp(at, needle.data(), needle.size()) == 0;
   for (std::size_t i = 0; i < needle.size(); ++i)
     if (AsciiToLower(at[i]) != AsciiToLower(needle[i])) return false;
@@ -107,86 +86,116 @@ bool HasWideBlocks() {
   return supported;
 }
 
-__attribute__((target("avx2"))) __m256i MatchLanes(const char* at, const FoldedByte& byte) {
-  const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-  const __m256i folded = _mm256_or_si256(block, _mm256_set1_epi8(static_cast<char>(byte.fold)));
-  return _mm256_cmpeq_epi8(folded, _mm256_set1_epi8(static_cast<char>(byte.value)));
-}
-
-// Candidate positions [at, at + 32) as bits, the lowest for `at`.
-__attribute__((target("avx2"))) std::uint64_t WideCandidates(const char* at,
-                                                              const Probes& probes) {
-  const __m256i both = _mm256_and_si256(MatchLanes(at + probes.first, probes.firstByte),
-                                        MatchLanes(at + probes.other, probes.otherByte));
+// The positions [at, at + 32) whose probe bytes fit, as bits, the lowest for `at`.
+__attribute__((target("avx2"), always_inline)) inline std::uint64_t WideCandidates(
+    const char* first, const char* other, std::size_t at, __m256i fold0, __m256i value0,
+    __m256i fold1, __m256i value1) {
+  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + at));
+  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other + at));
+  const __m256i both = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(a, fold0), value0),
+                                        _mm256_cmpeq_epi8(_mm256_or_si256(b, fold1), value1));
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(both));
 }
 
-// Blocks of sixty-four positions from `at` while every byte read lies inside;
-// returns the first match, or npos with `at` moved past the blocks tested.
-__attribute__((target("avx2"))) std::size_t FindInWideBlocks(const char* bytes, std::size_t last,
-                                                             std::string_view needle, bool noCase,
-                                                             const Probes& probes,
-                                                             std::size_t& at) {
+// Positions from `at` up to `last` in blocks of sixty-four that read only bytes
+// inside the haystack; returns the first full match, or npos with `at` moved
+// past the blocks tested.
+__attribute__((target("avx2"))) std::size_t FindInWideBlocks(
+    const char* bytes, std::size_t last, std::string_view needle, bool noCase,
+    const std::array<CSearchNeedle::Probe, 2>& probes, std::size_t& at) {
   constexpr std::size_t kWideBlockSize = 64;
-  for (; at + kWideBlockSize - 1 <= last; at += kWideBlockSize) {
-    std::uint64_t lanes =
-        WideCandidates(bytes + at, probes) | WideCandidates(bytes + at + 32, probes) << 32;
-    for (; lanes != 0; lanes &= lanes - 1) {
-      const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(lanes));
-      if (EqualsAt(bytes + at + k, needle, noCase)) return at + k;
+  const __m256i fold0 = _mm256_set1_epi8(static_cast<char>(probes[0].fold));
+  const __m256i value0 = _mm256_set1_epi8(static_cast<char>(probes[0].value));
+  const __m256i fold1 = _mm256_set1_epi8(static_cast<char>(probes[1].fold));
+  const __m256i value1 = _mm256_set1_epi8(static_cast<char>(probes[1].value));
+  const char* const first = bytes + probes[0].offset;
+  const char* const other = bytes + probes[1].offset;
+  std::size_t position = at;
+  for (; position + kWideBlockSize - 1 <= last; position += kWideBlockSize) {
+    std::uint64_t candidates =
+        WideCandidates(first, other, position, fold0, value0, fold1, value1) |
+        WideCandidates(first, other, position + 32, fold0, value0, fold1, value1) << 32;
+    for (; candidates != 0; candidates &= candidates - 1) {
+      const std::size_t found = position + static_cast<std::size_t>(__builtin_ctzll(candidates));
+      if (NeedleAt(bytes + found, needle, noCase)) {
+        at = position;
+        return found;
+      }
     }
   }
-  return std::string_view::npos;
+  at = position;
+  return npos;
 }
 
 #else
 
 bool HasWideBlocks() { return false; }
 
-std::size_t FindInWideBlocks(const char*, std::size_t, std::string_view, bool, const Probes&,
-                             std::size_t&) {
-  return std::string_view::npos;
+std::size_t FindInWideBlocks(const char*, std::size_t, std::string_view, bool,
+                             const std::array<CSearchNeedle::Probe, 2>&, std::size_t&) {
+  return npos;
 }
 
 #endif
 
-std::size_t Find(std::string_view haystack, std::string_view needle, std::size_t from,
-                 bool noCase) {
-  if (from > haystack.size() || needle.size() > haystack.size() - from)
-    return std::string_view::npos;
-  if (needle.empty()) return from;
-  const std::size_t last = haystack.size() - needle.size();
+}  // namespace
+
+CSearchNeedle::CSearchNeedle(std::string_view needle, bool noCase)
+    : m_text(needle), m_noCase(noCase) {
+  if (needle.empty()) return;
+  // The rarest byte and the next rarest at another position (the same position
+  // for a one-byte needle). Without case a capital also finds the small letter.
+  const auto rarity = [noCase](char c) {
+    return kCommonness[static_cast<unsigned char>(noCase ? AsciiToLower(c) : c)];
+  };
+  std::size_t rarest = 0;
+  std::size_t second = 0;
+  for (std::size_t i = 1; i < needle.size(); ++i) {
+    const unsigned char r = rarity(needle[i]);
+    if (r < rarity(needle[rarest])) {
+      second = rarest;
+      rarest = i;
+    } else if (second == rarest || r < rarity(needle[second])) {
+      second = i;
+    }
+  }
+  m_probes = {MakeProbe(needle, rarest, noCase), MakeProbe(needle, second, noCase)};
+}
+
+bool CSearchNeedle::EqualsAt(const char* at) const { return NeedleAt(at, m_text, m_noCase); }
+
+std::size_t CSearchNeedle::FindIn(std::string_view haystack, std::size_t from) const {
+  if (from > haystack.size() || m_text.size() > haystack.size() - from) return npos;
+  if (m_text.empty()) return from;
+  const std::size_t last = haystack.size() - m_text.size();
   const char* bytes = haystack.data();
-  const Probes probes(needle, noCase);
   std::size_t at = from;
   if (HasWideBlocks()) {
-    const std::size_t found = FindInWideBlocks(bytes, last, needle, noCase, probes, at);
-    if (found != std::string_view::npos) return found;
+    const std::size_t found = FindInWideBlocks(bytes, last, m_text, m_noCase, m_probes, at);
+    if (found != npos) return found;
   }
   // Blocks of sixteen positions, loaded only where every byte read lies inside.
-  const FoldedByte& head = probes.firstByte;
-  const FoldedByte& tail = probes.otherByte;
+  const Probe& head = m_probes[0];
+  const Probe& tail = m_probes[1];
   for (; at + kBlockSize - 1 <= last; at += kBlockSize) {
-    const auto heads = (LoadBlock(bytes + at + probes.first) | head.fold) == head.value;
-    const auto tails = (LoadBlock(bytes + at + probes.other) | tail.fold) == tail.value;
+    const auto heads = (LoadBlock(bytes + at + head.offset) | head.fold) == head.value;
+    const auto tails = (LoadBlock(bytes + at + tail.offset) | tail.fold) == tail.value;
     const auto both = heads & tails;
     if (!AnyLaneSet(both)) continue;
     for (std::size_t k = 0; k < kBlockSize; ++k)
-      if (both[k] != 0 && EqualsAt(bytes + at + k, needle, noCase)) return at + k;
+      if (both[k] != 0 && EqualsAt(bytes + at + k)) return at + k;
   }
   for (; at <= last; ++at)
-    if (head.Matches(bytes[at + probes.first]) && EqualsAt(bytes + at, needle, noCase)) return at;
-  return std::string_view::npos;
+    if (ProbeMatches(head, bytes + at) && EqualsAt(bytes + at)) return at;
+  return npos;
 }
 
-}  // namespace
-
 std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::size_t from) {
-  return Find(haystack, needle, from, true);
+  return CSearchNeedle(needle, true).FindIn(haystack, from);
 }
 
 std::size_t FindExact(std::string_view haystack, std::string_view needle, std::size_t from) {
-  return Find(haystack, needle, from, false);
+  return CSearchNeedle(needle, false).FindIn(haystack, from);
 }
 
 bool HasCapitalLetter(std::string_view text) {

@@ -1,8 +1,39 @@
-// Byte searches over traffic and rule texts, sixteen positions at a time.
+// Byte searches over traffic and rule texts, many positions at a time.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string_view>
+
+// A needle prepared once for any number of searches: the searches test only the
+// positions where two of its rarer bytes fit before comparing the whole needle.
+// Refers to the needle's bytes, which must outlive it. Without case the letters
+// A to Z are compared regardless of case; every other byte must be equal.
+class CSearchNeedle {
+ public:
+  CSearchNeedle(std::string_view needle, bool noCase);
+
+  std::string_view GetText() const { return m_text; }
+
+  // Leftmost occurrence in `haystack` at or after `from`, or npos; an empty
+  // needle is found at `from`.
+  std::size_t FindIn(std::string_view haystack, std::size_t from) const;
+
+  // One tested needle byte: `value` after setting the bits of `fold` (0x20 for a
+  // letter compared without case, else 0).
+  struct Probe {
+    std::size_t offset = 0;
+    unsigned char value = 0;
+    unsigned char fold = 0;
+  };
+
+ private:
+  bool EqualsAt(const char* at) const;
+
+  std::string_view m_text;
+  bool m_noCase;
+  std::array<Probe, 2> m_probes;
+};
 
 // Leftmost occurrence of `needle` in `haystack` at or after `from`, or npos; an
 // empty needle is found at `from`. FindNoCase compares the letters A to Z

@@ -24,11 +24,12 @@ void CommentOut(CTrafficText& text, std::size_t at) {
 
 bool RewriteOccurrences(const ContentRecord& record, ContentAction action, CTrafficText& text) {
   const std::string_view needle = record.contains.View();
+  const CSearchNeedle search(needle, true);
   const std::string_view replacement =
       GetReplacementText(record.rawAction).substr(0, needle.size());
   bool matched = false;
-  for (std::size_t at = text.FindNoCase(needle, 0); at != npos;
-       at = text.FindNoCase(needle, at + needle.size())) {
+  for (std::size_t at = text.Find(search, 0); at != npos;
+       at = text.Find(search, at + needle.size())) {
     matched = true;
     if (action == ContentAction::kComment) {
       CommentOut(text, at);
@@ -88,7 +89,7 @@ bool RewriteElementsByTag(const ContentRecord& record, ContentAction action,
     const std::size_t opening = FindOpeningMarker(text, markers, from);
     if (opening == npos) break;
     const std::size_t closing =
-        text.FindNoCase(markers.closing, opening + markers.openingWithSpace.size());
+        text.Find(markers.closingSearch, opening + markers.openingWithSpace.size());
     // No element after this one can find a closing marker either.
     if (closing == npos) break;
     if (action == ContentAction::kComment) {
@@ -116,7 +117,7 @@ bool RemoveElementsByAttribute(CXmlNode& content, const ContentRecord& record,
   bool matched = false;
   std::size_t from = 0;
   while (true) {
-    const std::size_t opening = text.FindNoCase(markers.openingWithSpace, from);
+    const std::size_t opening = text.Find(markers.openingWithSpaceSearch, from);
     if (opening == npos) break;
     AttributeArea area;
     if (!LocateAttributeArea(text, opening, markers, record.alternateTag.View(), area) ||

@@ -3,19 +3,27 @@
 
 #include <limits>
 
-ElementMarkers::ElementMarkers(std::string_view tag) {
-  if (!tag.starts_with('<')) opener = "<";
-  opener.append(tag);
-  openingWithSpace = opener + " ";
-  closing = "</";
-  closing.append(TagName());
-  closing.push_back('>');
+namespace {
+
+std::string MakeOpener(std::string_view tag) {
+  std::string opener = tag.starts_with('<') ? "" : "<";
+  return opener.append(tag);
 }
+
+}  // namespace
+
+ElementMarkers::ElementMarkers(std::string_view tag)
+    : opener(MakeOpener(tag)),
+      openingWithSpace(opener + " "),
+      closing("</" + std::string(TagName()) + ">"),
+      openerSearch(opener, true),
+      openingWithSpaceSearch(openingWithSpace, true),
+      closingSearch(closing, true) {}
 
 std::size_t FindOpeningMarker(const CTrafficText& text, const ElementMarkers& markers,
                               std::size_t from) {
   while (true) {
-    const std::size_t at = text.FindNoCase(markers.opener, from);
+    const std::size_t at = text.Find(markers.openerSearch, from);
     if (at == CTrafficText::npos) return at;
     const std::size_t next = at + markers.opener.size();
     if (next < text.GetTextEnd()) {
@@ -32,7 +40,7 @@ ElementEnd FindElementEnd(const CTrafficText& text, const ElementMarkers& marker
   // Nothing is written while counting, so each marker found stays valid until the
   // walk passes it; each is searched for again only then, keeping the walk linear.
   std::size_t opening = FindOpeningMarker(text, markers, from);
-  std::size_t closing = text.FindNoCase(markers.closing, from);
+  std::size_t closing = text.Find(markers.closingSearch, from);
   ElementEnd result;
   while (true) {
     if (opening != npos && (closing == npos || opening < closing)) {
@@ -46,7 +54,7 @@ ElementEnd FindElementEnd(const CTrafficText& text, const ElementMarkers& marker
       result.end = closing + markers.closing.size();
       break;
     }
-    closing = text.FindNoCase(markers.closing, closing + 1);
+    closing = text.Find(markers.closingSearch, closing + 1);
   }
   result.count = count;
   return result;

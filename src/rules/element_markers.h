@@ -13,10 +13,17 @@
 // "<div ", bare opening marker "<div>", closing marker "</div>".
 struct ElementMarkers {
   explicit ElementMarkers(std::string_view tag);
+  // The searches refer to the marker texts above them.
+  ElementMarkers(const ElementMarkers&) = delete;
+  ElementMarkers& operator=(const ElementMarkers&) = delete;
 
-  std::string opener;
-  std::string openingWithSpace;
-  std::string closing;
+  const std::string opener;
+  const std::string openingWithSpace;
+  const std::string closing;
+  // The three markers prepared for searching without case.
+  const CSearchNeedle openerSearch;
+  const CSearchNeedle openingWithSpaceSearch;
+  const CSearchNeedle closingSearch;
 
   std::string_view TagName() const { return std::string_view(opener).substr(1); }
 };

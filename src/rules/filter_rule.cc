@@ -18,12 +18,12 @@ const CPooledString& ElementName(ConditionKind kind) {
   return kElementNames[static_cast<std::size_t>(kind)];
 }
 
-// Most names differ in their first letter, which settles it without their lengths.
+// Names written in lower case are the very pooled text wanted; others differ
+// within their first letters.
 bool NameEquals(const CPooledString& name, const CPooledString& wanted) {
   if (name == wanted) return true;
-  if (name.IsEmpty() || AsciiToLower(name.GetText()[0]) != AsciiToLower(wanted.GetText()[0]))
-    return false;
-  return EqualsNoCase(name.View(), wanted.View());
+  if (name.IsEmpty()) return false;
+  return CTextEqualsNoCase(name.GetText(), wanted.GetText());
 }
 
 // The first child of that name (letters in any case), or null.

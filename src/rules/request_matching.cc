@@ -67,23 +67,20 @@ bool FromRequestHolds(const ConditionRecord& record, CXmlNode* condition, Traffi
 }
 
 // The rules in evaluation order. GetRule(i) is child i of "filterrules" for
-// i < GetRuleCount; each call counts the rules again, so the rules are reached
-// through the first one's parent instead, which finds the same children in
-// constant time each.
+// i < GetRuleCount, and each call counts the rules again; the list finds
+// "filterrules" and counts once, and reaches the same children in constant time
+// each.
 class CRuleList {
  public:
-  explicit CRuleList(const CXmlNode& document) : m_count(GetRuleCount(document)) {
-    CXmlNode* first = nullptr;
-    if (m_count > 0) ::GetRule(document, 0, first);
-    m_parent = first != nullptr ? first->GetParent() : nullptr;
-    if (m_parent == nullptr) m_count = 0;
+  explicit CRuleList(const CXmlNode& document) : m_parent(GetRulesNode(document)) {
+    m_count = m_parent != nullptr ? m_parent->CountChildren("filterrule") : 0;
   }
   int GetCount() const { return m_count; }
   CFilterRule GetRule(int index) const { return CFilterRule(m_parent->GetChild(index)); }
 
  private:
+  CXmlNode* m_parent;
   int m_count;
-  CXmlNode* m_parent = nullptr;
 };
 
 }  // namespace

@@ -26,6 +26,10 @@ class CTrafficText {
   // Leftmost occurrence at or after `from`, letters compared ignoring case; an
   // empty needle is found at `from` itself.
   std::size_t FindNoCase(std::string_view needle, std::size_t from) const;
+  // The same with a needle prepared once for many searches.
+  std::size_t Find(const CSearchNeedle& needle, std::size_t from) const {
+    return needle.FindIn(GetText(), from);
+  }
   // Leftmost occurrence of `needle` at or after `from` and before `before`.
   std::size_t FindByte(char needle, std::size_t from, std::size_t before) const;
 

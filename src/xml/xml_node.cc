@@ -9,7 +9,8 @@ namespace {
 
 bool NameMatches(const CPooledString& candidate, const char* name) {
   if (name == nullptr) return candidate.IsEmpty();
-  return EqualsNoCase(candidate.View(), name);
+  // Pooled texts end at their first 0 byte, like `name`.
+  return CTextEqualsNoCase(candidate.IsEmpty() ? "" : candidate.GetText(), name);
 }
 
 }  // namespace
