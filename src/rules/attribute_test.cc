@@ -65,15 +65,15 @@ bool LocateAttributeArea(const CTrafficText& text, std::size_t opening,
   return true;
 }
 
-bool AttributeMatches(const CTrafficText& text, const AttributeArea& area, std::string_view name,
-                      std::string_view value) {
+bool AttributeMatches(const CTrafficText& text, const AttributeArea& area,
+                      const CSearchNeedle& name, std::string_view value) {
   // The area stops at the first 0 byte, which the text end is.
   const std::size_t end = std::min(area.end, text.GetTextEnd());
   if (area.begin >= end) return false;
   const std::string_view bytes(text.GetBuffer() + area.begin, end - area.begin);
-  const std::size_t at = FindNoCase(bytes, name, 0);
+  const std::size_t at = name.FindIn(bytes, 0);
   if (at == std::string_view::npos) return false;
-  std::size_t v = SkipBlanks(bytes, at + name.size());
+  std::size_t v = SkipBlanks(bytes, at + name.GetText().size());
   if (v >= bytes.size() || bytes[v] != '=') return false;
   v = SkipBlanks(bytes, v + 1);
   if (v < bytes.size() && IsQuote(bytes[v])) ++v;

@@ -25,6 +25,6 @@ bool LocateAttributeArea(const CTrafficText& text, std::size_t opening,
 // True when the area holds `name` (the first occurrence, even inside a longer
 // name), then "=", then a value matching `value`: "*x" the value ends with x,
 // "x*" the value begins with x, else the whole value is x (letters in any case).
-// Nothing at or beyond `area.end` is examined.
-bool AttributeMatches(const CTrafficText& text, const AttributeArea& area, std::string_view name,
-                      std::string_view value);
+// Nothing at or beyond `area.end` is examined. `name` is searched without case.
+bool AttributeMatches(const CTrafficText& text, const AttributeArea& area,
+                      const CSearchNeedle& name, std::string_view value);

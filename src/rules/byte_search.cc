@@ -1,7 +1,7 @@
 // Searches that test many candidate positions at once and compare the whole
 // needle only where two of its rarer bytes fit: sixty-four positions per step
-// with AVX2 where the processor has it, else sixteen with the compiler's
-// portable vector types.
+// with AVX-512 or AVX2 where the processor has them, else sixteen with the
+// compiler's portable vector types.
 #include "rules/byte_search.h"
 
 #include <cstdint>
@@ -86,6 +86,41 @@ bool HasWideBlocks() {
   return supported;
 }
 
+bool HasWidestBlocks() {
+  static const bool supported = __builtin_cpu_supports("avx512bw");
+  return supported;
+}
+
+// As FindInWideBlocks below, with one 64-byte register per probe.
+__attribute__((target("avx512bw"))) std::size_t FindInWidestBlocks(
+    const char* bytes, std::size_t last, std::string_view needle, bool noCase,
+    const std::array<CSearchNeedle::Probe, 2>& probes, std::size_t& at) {
+  constexpr std::size_t kWidestBlockSize = 64;
+  const __m512i fold0 = _mm512_set1_epi8(static_cast<char>(probes[0].fold));
+  const __m512i value0 = _mm512_set1_epi8(static_cast<char>(probes[0].value));
+  const __m512i fold1 = _mm512_set1_epi8(static_cast<char>(probes[1].fold));
+  const __m512i value1 = _mm512_set1_epi8(static_cast<char>(probes[1].value));
+  const char* const first = bytes + probes[0].offset;
+  const char* const other = bytes + probes[1].offset;
+  std::size_t position = at;
+  for (; position + kWidestBlockSize - 1 <= last; position += kWidestBlockSize) {
+    const __m512i a = _mm512_loadu_si512(first + position);
+    const __m512i b = _mm512_loadu_si512(other + position);
+    const __mmask64 heads = _mm512_cmpeq_epi8_mask(_mm512_or_si512(a, fold0), value0);
+    std::uint64_t candidates =
+        _mm512_mask_cmpeq_epi8_mask(heads, _mm512_or_si512(b, fold1), value1);
+    for (; candidates != 0; candidates &= candidates - 1) {
+      const std::size_t found = position + static_cast<std::size_t>(__builtin_ctzll(candidates));
+      if (NeedleAt(bytes + found, needle, noCase)) {
+        at = position;
+        return found;
+      }
+    }
+  }
+  at = position;
+  return npos;
+}
+
 // The positions [at, at + 32) whose probe bytes fit, as bits, the lowest for `at`.
 __attribute__((target("avx2"), always_inline)) inline std::uint64_t WideCandidates(
     const char* first, const char* other, std::size_t at, __m256i fold0, __m256i value0,
@@ -131,6 +166,13 @@ __attribute__((target("avx2"))) std::size_t FindInWideBlocks(
 
 bool HasWideBlocks() { return false; }
 
+bool HasWidestBlocks() { return false; }
+
+std::size_t FindInWidestBlocks(const char*, std::size_t, std::string_view, bool,
+                               const std::array<CSearchNeedle::Probe, 2>&, std::size_t&) {
+  return npos;
+}
+
 std::size_t FindInWideBlocks(const char*, std::size_t, std::string_view, bool,
                              const std::array<CSearchNeedle::Probe, 2>&, std::size_t&) {
   return npos;
@@ -164,13 +206,19 @@ CSearchNeedle::CSearchNeedle(std::string_view needle, bool noCase)
 
 bool CSearchNeedle::EqualsAt(const char* at) const { return NeedleAt(at, m_text, m_noCase); }
 
-std::size_t CSearchNeedle::FindIn(std::string_view haystack, std::size_t from) const {
+std::size_t CSearchNeedle::FindIn(std::string_view haystack, std::size_t from,
+                                  Blocks blocks) const {
   if (from > haystack.size() || m_text.size() > haystack.size() - from) return npos;
   if (m_text.empty()) return from;
   const std::size_t last = haystack.size() - m_text.size();
   const char* bytes = haystack.data();
   std::size_t at = from;
-  if (HasWideBlocks()) {
+  if (blocks == Blocks::kFastest)
+    blocks = HasWidestBlocks() ? Blocks::kAvx512 : HasWideBlocks() ? Blocks::kAvx2 : blocks;
+  if (blocks == Blocks::kAvx512 && HasWidestBlocks()) {
+    const std::size_t found = FindInWidestBlocks(bytes, last, m_text, m_noCase, m_probes, at);
+    if (found != npos) return found;
+  } else if (blocks == Blocks::kAvx2 && HasWideBlocks()) {
     const std::size_t found = FindInWideBlocks(bytes, last, m_text, m_noCase, m_probes, at);
     if (found != npos) return found;
   }

@@ -15,9 +15,15 @@ class CSearchNeedle {
 
   std::string_view GetText() const { return m_text; }
 
+  // How many positions a search tests at once: the most the processor can
+  // (kFastest), or one of the narrower ways, which the processor may lack (the
+  // search then takes sixteen at a time). Every way gives the same result.
+  enum class Blocks { kFastest, kAvx512, kAvx2, kPortable };
+
   // Leftmost occurrence in `haystack` at or after `from`, or npos; an empty
   // needle is found at `from`.
-  std::size_t FindIn(std::string_view haystack, std::size_t from) const;
+  std::size_t FindIn(std::string_view haystack, std::size_t from,
+                     Blocks blocks = Blocks::kFastest) const;
 
   // One tested needle byte: `value` after setting the bits of `fold` (0x20 for a
   // letter compared without case, else 0).

@@ -113,6 +113,7 @@ bool RemoveElementsByAttribute(CXmlNode& content, const ContentRecord& record,
                                const ElementMarkers& markers, CTrafficText& text) {
   const std::string_view name = record.attribName.View();
   if (name.empty()) return false;
+  const CSearchNeedle nameSearch(name, true);
   const std::string_view value = record.attribValue.empty() ? "*" : record.attribValue.View();
   bool matched = false;
   std::size_t from = 0;
@@ -121,7 +122,7 @@ bool RemoveElementsByAttribute(CXmlNode& content, const ContentRecord& record,
     if (opening == npos) break;
     AttributeArea area;
     if (!LocateAttributeArea(text, opening, markers, record.alternateTag.View(), area) ||
-        !AttributeMatches(text, area, name, value)) {
+        !AttributeMatches(text, area, nameSearch, value)) {
       from = area.end;
       continue;
     }
