@@ -150,13 +150,21 @@ bool IsRequestAllowed(char* text, std::size_t length, std::string_view requestUr
 
 FilterVerdict FilterTraffic(char* text, std::size_t length, bool firstChunk, bool isRequest,
                             bool allowed, std::string_view requestUrl, CXmlNode& document) {
+  CHeaderValueReader headers;
+  return FilterTraffic(text, length, firstChunk, isRequest, allowed, requestUrl, document,
+                       headers);
+}
+
+FilterVerdict FilterTraffic(char* text, std::size_t length, bool firstChunk, bool isRequest,
+                            bool allowed, std::string_view requestUrl, CXmlNode& document,
+                            CHeaderValueReader& headers) {
   FilterVerdict verdict;
   if (text == nullptr || length == 0 || allowed) return verdict;
   if (!IsFilterEnabled(document)) return verdict;
   const CRuleList rules(document);
   if (rules.GetCount() == 0) return verdict;
   CTrafficText traffic(text, length);
-  TrafficPiece piece(traffic, firstChunk, requestUrl);
+  TrafficPiece piece(traffic, firstChunk, requestUrl, &headers);
   for (int i = 0; isRequest && i < rules.GetCount(); ++i) {
     const CFilterRule rule = rules.GetRule(i);
     if (rule.IsEnabled() && MatchAllow(rule, piece)) return verdict;

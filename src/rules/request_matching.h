@@ -23,8 +23,15 @@ struct FilterVerdict {
 
 // One piece of traffic under evaluation, handed down through nested rules.
 struct TrafficPiece {
-  TrafficPiece(CTrafficText& text, bool firstChunk, std::string_view requestUrl)
-      : text(text), firstChunk(firstChunk), requestUrl(requestUrl) {}
+  // `headers`, when given, holds values already read from the same unchanged bytes.
+  TrafficPiece(CTrafficText& text, bool firstChunk, std::string_view requestUrl,
+               CHeaderValueReader* headers = nullptr)
+      : text(text),
+        firstChunk(firstChunk),
+        requestUrl(requestUrl),
+        headerReader(headers != nullptr ? *headers : m_ownHeaderReader) {}
+  TrafficPiece(const TrafficPiece&) = delete;
+  TrafficPiece& operator=(const TrafficPiece&) = delete;
 
   CTrafficText& text;
   // The piece begins a request (request line and headers), or belongs to a response.
@@ -35,8 +42,13 @@ struct TrafficPiece {
   int nestingLevel = 0;
   // Texts derived from the piece, kept for the rules that follow.
   CRequestUrlReader urlReader;
-  CHeaderValueReader headerReader;
   std::optional<std::string> lowerRequestUrl;
+
+ private:
+  CHeaderValueReader m_ownHeaderReader;
+
+ public:
+  CHeaderValueReader& headerReader;
 };
 
 // Nested rules deeper than this never hold, so that a configuration file nested
@@ -53,6 +65,11 @@ bool IsRequestAllowed(char* text, std::size_t length, std::string_view requestUr
 // request (a response inherits its request's answer).
 FilterVerdict FilterTraffic(char* text, std::size_t length, bool firstChunk, bool isRequest,
                             bool allowed, std::string_view requestUrl, CXmlNode& document);
+// The same, taking header values already read from these unchanged bytes (the
+// response relay's image test reads "content-type"), so none is searched twice.
+FilterVerdict FilterTraffic(char* text, std::size_t length, bool firstChunk, bool isRequest,
+                            bool allowed, std::string_view requestUrl, CXmlNode& document,
+                            CHeaderValueReader& headers);
 
 bool MatchAllow(const CFilterRule& rule, TrafficPiece& piece);
 bool MatchRequest(const CFilterRule& rule, TrafficPiece& piece);

@@ -35,7 +35,8 @@ class CRequestUrlReader {
 // Header values for the conditions of one filter call. Several rules may ask for
 // the same header (the built-in ones ask for "content-type" twice), and a piece
 // without it is searched to its end each time; so each name's answer is kept
-// until the text is written to.
+// until the text is written to. The answers also hold for another CTrafficText
+// over the same bytes, as long as neither has been written to.
 class CHeaderValueReader {
  public:
   // Same answer as FindHeaderValue(text, name, value).
