@@ -57,6 +57,16 @@ constexpr std::array<unsigned char, 256> MakeCommonnessTable() {
 
 constexpr std::array<unsigned char, 256> kCommonness = MakeCommonnessTable();
 
+// The same for a needle compared without case, where a capital also finds the
+// common small letter.
+constexpr std::array<unsigned char, 256> MakeFoldedCommonnessTable() {
+  std::array<unsigned char, 256> table = kCommonness;
+  for (int c = 'A'; c <= 'Z'; ++c) table[c] = kCommonness[c + 32];
+  return table;
+}
+
+constexpr std::array<unsigned char, 256> kFoldedCommonness = MakeFoldedCommonnessTable();
+
 CSearchNeedle::Probe MakeProbe(std::string_view needle, std::size_t offset, bool noCase) {
   CSearchNeedle::Probe probe;
   probe.offset = offset;
@@ -186,19 +196,22 @@ CSearchNeedle::CSearchNeedle(std::string_view needle, bool noCase)
     : m_text(needle), m_noCase(noCase) {
   if (needle.empty()) return;
   // The rarest byte and the next rarest at another position (the same position
-  // for a one-byte needle). Without case a capital also finds the small letter.
-  const auto rarity = [noCase](char c) {
-    return kCommonness[static_cast<unsigned char>(noCase ? AsciiToLower(c) : c)];
-  };
+  // for a one-byte needle).
+  const std::array<unsigned char, 256>& table = noCase ? kFoldedCommonness : kCommonness;
   std::size_t rarest = 0;
   std::size_t second = 0;
+  unsigned rarestValue = table[static_cast<unsigned char>(needle[0])];
+  unsigned secondValue = 256;
   for (std::size_t i = 1; i < needle.size(); ++i) {
-    const unsigned char r = rarity(needle[i]);
-    if (r < rarity(needle[rarest])) {
+    const unsigned value = table[static_cast<unsigned char>(needle[i])];
+    if (value < rarestValue) {
       second = rarest;
+      secondValue = rarestValue;
       rarest = i;
-    } else if (second == rarest || r < rarity(needle[second])) {
+      rarestValue = value;
+    } else if (value < secondValue) {
       second = i;
+      secondValue = value;
     }
   }
   m_probes = {MakeProbe(needle, rarest, noCase), MakeProbe(needle, second, noCase)};
