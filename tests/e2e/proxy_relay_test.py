@@ -84,6 +84,22 @@ class ProxyRelayTest(unittest.TestCase):
             self.assertEqual([r.split(b" ")[1] for r in a.requests], [b"/GET", b"/PUT"])
             self.assertEqual([r.split(b" ")[1] for r in b.requests], [b"/DELETE", b"/OPTIONS"])
 
+    def test_long_response_arrives_whole_and_the_connection_goes_on(self):
+        # Many full pieces in a row, which the relay sends on as one burst, then a
+        # short last piece; the kept-alive connection then carries the next request.
+        # Bytes step by 7, so no rule text can occur in them.
+        body = bytes((i * 7) % 256 for i in range(3 * 1024 * 1024 + 123))
+        with Origin(lambda request: response(body, "application/octet-stream")) as origin:
+            address = f"{LOOPBACK}:{origin.port}"
+            with self.proxy.connect() as browser:
+                for _ in range(2):
+                    browser.sendall(get(f"http://{address}/long", address))
+                    head, got = read_response(browser)
+                    self.assertIn(b"200 OK", head)
+                    self.assertEqual(len(got), len(body))
+                    self.assertEqual(got, body)
+            self.assertEqual(origin.connections, 1)
+
     def test_image_responses_pass_unfiltered(self):
         def serve(request):
             if b"/image" in request:
