@@ -36,11 +36,11 @@ bool CRelayWorker::FilterResponsePiece(char* buffer, std::size_t length) {
   // element that a rule was removing from the one before.
   if (std::string_view(buffer, length).starts_with("HTTP/1."))
     std::fill(m_openDepths.begin(), m_openDepths.end(), 0);
+  CTrafficText text(buffer, length);
   CHeaderValueReader headers;
-  if (IsImageChunk(CTrafficText(buffer, length), headers)) return true;
+  if (IsImageChunk(text, headers)) return true;
   m_state->RefreshLastUrl(m_url, m_urlGeneration);
   const bool allowed = m_state->IsAllowed();
   CConfigSnapshot::CLease rules = m_config->Borrow(m_openDepths);
-  return !FilterTraffic(buffer, length, true, false, allowed, m_url, rules.GetDocument(), headers)
-              .blocked;
+  return !FilterTraffic(text, true, false, allowed, m_url, rules.GetDocument(), headers).blocked;
 }

@@ -219,22 +219,39 @@ CSearchNeedle::CSearchNeedle(std::string_view needle, bool noCase)
 
 bool CSearchNeedle::EqualsAt(const char* at) const { return NeedleAt(at, m_text, m_noCase); }
 
+namespace {
+
+// The widest block search the processor has, chosen once.
+CSearchNeedle::Blocks FastestBlocks() {
+  static const CSearchNeedle::Blocks fastest = HasWidestBlocks() ? CSearchNeedle::Blocks::kAvx512
+                                               : HasWideBlocks()  ? CSearchNeedle::Blocks::kAvx2
+                                                                  : CSearchNeedle::Blocks::kPortable;
+  return fastest;
+}
+
+}  // namespace
+
 std::size_t CSearchNeedle::FindIn(std::string_view haystack, std::size_t from,
                                   Blocks blocks) const {
   if (from > haystack.size() || m_text.size() > haystack.size() - from) return npos;
   if (m_text.empty()) return from;
   const std::size_t last = haystack.size() - m_text.size();
-  const char* bytes = haystack.data();
   std::size_t at = from;
-  if (blocks == Blocks::kFastest)
-    blocks = HasWidestBlocks() ? Blocks::kAvx512 : HasWideBlocks() ? Blocks::kAvx2 : blocks;
+  if (blocks == Blocks::kFastest) blocks = FastestBlocks();
   if (blocks == Blocks::kAvx512 && HasWidestBlocks()) {
-    const std::size_t found = FindInWidestBlocks(bytes, last, m_text, m_noCase, m_probes, at);
-    if (found != npos) return found;
+    const std::size_t found =
+        FindInWidestBlocks(haystack.data(), last, m_text, m_noCase, m_probes, at);
+    if (found != npos || at > last) return found;
   } else if (blocks == Blocks::kAvx2 && HasWideBlocks()) {
-    const std::size_t found = FindInWideBlocks(bytes, last, m_text, m_noCase, m_probes, at);
-    if (found != npos) return found;
+    const std::size_t found =
+        FindInWideBlocks(haystack.data(), last, m_text, m_noCase, m_probes, at);
+    if (found != npos || at > last) return found;
   }
+  return FindInNarrowBlocks(haystack.data(), last, at);
+}
+
+std::size_t CSearchNeedle::FindInNarrowBlocks(const char* bytes, std::size_t last,
+                                              std::size_t at) const {
   // Blocks of sixteen positions, loaded only where every byte read lies inside.
   const Probe& head = m_probes[0];
   const Probe& tail = m_probes[1];

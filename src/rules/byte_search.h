@@ -35,6 +35,8 @@ class CSearchNeedle {
 
  private:
   bool EqualsAt(const char* at) const;
+  // Positions [at, last] sixteen at a time, then one by one.
+  std::size_t FindInNarrowBlocks(const char* bytes, std::size_t last, std::size_t at) const;
 
   std::string_view m_text;
   bool m_noCase;

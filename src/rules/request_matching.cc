@@ -150,20 +150,20 @@ bool IsRequestAllowed(char* text, std::size_t length, std::string_view requestUr
 
 FilterVerdict FilterTraffic(char* text, std::size_t length, bool firstChunk, bool isRequest,
                             bool allowed, std::string_view requestUrl, CXmlNode& document) {
+  if (text == nullptr || length == 0 || allowed) return {};
+  CTrafficText traffic(text, length);
   CHeaderValueReader headers;
-  return FilterTraffic(text, length, firstChunk, isRequest, allowed, requestUrl, document,
-                       headers);
+  return FilterTraffic(traffic, firstChunk, isRequest, allowed, requestUrl, document, headers);
 }
 
-FilterVerdict FilterTraffic(char* text, std::size_t length, bool firstChunk, bool isRequest,
-                            bool allowed, std::string_view requestUrl, CXmlNode& document,
+FilterVerdict FilterTraffic(CTrafficText& traffic, bool firstChunk, bool isRequest, bool allowed,
+                            std::string_view requestUrl, CXmlNode& document,
                             CHeaderValueReader& headers) {
   FilterVerdict verdict;
-  if (text == nullptr || length == 0 || allowed) return verdict;
+  if (traffic.GetBuffer() == nullptr || traffic.GetLength() == 0 || allowed) return verdict;
   if (!IsFilterEnabled(document)) return verdict;
   const CRuleList rules(document);
   if (rules.GetCount() == 0) return verdict;
-  CTrafficText traffic(text, length);
   TrafficPiece piece(traffic, firstChunk, requestUrl, &headers);
   for (int i = 0; isRequest && i < rules.GetCount(); ++i) {
     const CFilterRule rule = rules.GetRule(i);

@@ -65,10 +65,11 @@ bool IsRequestAllowed(char* text, std::size_t length, std::string_view requestUr
 // request (a response inherits its request's answer).
 FilterVerdict FilterTraffic(char* text, std::size_t length, bool firstChunk, bool isRequest,
                             bool allowed, std::string_view requestUrl, CXmlNode& document);
-// The same, taking header values already read from these unchanged bytes (the
-// response relay's image test reads "content-type"), so none is searched twice.
-FilterVerdict FilterTraffic(char* text, std::size_t length, bool firstChunk, bool isRequest,
-                            bool allowed, std::string_view requestUrl, CXmlNode& document,
+// The same over a piece in hand, with header values already read from it while
+// unchanged (the response relay's image test reads "content-type"), so that
+// neither the text's end nor a header is searched for twice.
+FilterVerdict FilterTraffic(CTrafficText& text, bool firstChunk, bool isRequest, bool allowed,
+                            std::string_view requestUrl, CXmlNode& document,
                             CHeaderValueReader& headers);
 
 bool MatchAllow(const CFilterRule& rule, TrafficPiece& piece);
