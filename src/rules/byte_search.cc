@@ -237,6 +237,9 @@ std::size_t CSearchNeedle::FindIn(std::string_view haystack, std::size_t from,
   if (m_text.empty()) return from;
   const std::size_t last = haystack.size() - m_text.size();
   std::size_t at = from;
+  // Fewer positions than one wide block (attribute lists, say) go straight to the
+  // narrow blocks.
+  if (last - at < 63) return FindInNarrowBlocks(haystack.data(), last, at);
   if (blocks == Blocks::kFastest) blocks = FastestBlocks();
   if (blocks == Blocks::kAvx512 && HasWidestBlocks()) {
     const std::size_t found =
