@@ -80,7 +80,7 @@ bool ProbeMatches(const CSearchNeedle::Probe& probe, const char* at) {
   return (static_cast<unsigned char>(at[probe.offset]) | probe.fold) == probe.value;
 }
 
-// Inlined into the block loops so that a candidate costs no call.
+// Inlined into the block loops; only an exact comparison calls the library.
 __attribute__((always_inline)) inline bool NeedleAt(const char* at, std::string_view needle,
                                                     bool noCase) {
   if (!noCase) return std::memcmp(at, needle.data(), needle.size()) == 0;
