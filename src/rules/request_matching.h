@@ -45,6 +45,7 @@ struct TrafficPiece {
   std::optional<std::string> lowerRequestUrl;
 
  private:
+  // Declared before headerReader, which refers to it when no reader is handed in.
   CHeaderValueReader m_ownHeaderReader;
 
  public:
