@@ -12,6 +12,7 @@ import {
   runTest,
   startLumbra,
   startOrigin,
+  waitFor,
 } from './harness.mjs';
 import { chooseFromTrayMenu, openPanel, openTrayMenu, trayMenuRows, waitForState } from './panel_driver.mjs';
 
@@ -77,9 +78,9 @@ async function instantFilter(page, lumbra, origin) {
   await allow.uncheck();
   await dialog.getByRole('button', { name: 'OK' }).click();
   await dialog.waitFor({ state: 'hidden' });
-  const file = lumbra.readConfig();
-  check(/<filterrule name="Personal rules">[\s\S]*<request contains="[^"]*\/blocked-next"\/>/.test(file),
-    'OK added a request entry to "Personal rules"');
+  // The dialog closes first and its choice is posted after, so the file changes a moment later.
+  const added = /<filterrule name="Personal rules">[\s\S]*<request contains="[^"]*\/blocked-next"\/>/;
+  check(await waitFor(() => added.test(lumbra.readConfig())), 'OK added a request entry to "Personal rules"');
   const blocked = await proxyGet(lumbra.port, target);
   check(blocked.error !== undefined, `the proxy now closes the request (${JSON.stringify(blocked)})`);
   const other = await proxyGet(lumbra.port, `http://127.0.0.1:${origin.port}/still-fine`);
