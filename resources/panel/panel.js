@@ -75,9 +75,11 @@ function refresh() {
 }
 
 function pollOnce() {
+  const changes = instantFilterChanges;
   polling = fetchState()
     .then((next) => {
       state = next;
+      stateInstantFilterChanges = changes;
       $('connection-lost').hidden = true;
       render();
     })
@@ -100,6 +102,7 @@ function render() {
   if (!state || ended) return;
   renderTray();
   renderOptions();
+  renderInstantFilter();
   showNextDialog();
 }
 
@@ -890,29 +893,72 @@ function onComboKey(event) {
   }
 }
 
-async function openInstantFilter() {
-  const answer = await postJson('/api/instant-filter/open', {});
-  if (!answer.ok) return;
-  const urls = (answer.urls ?? []).filter((url) => url !== '');
-  fillHistory(urls);
-  combo.input.value = urls[0] ?? '';
+// Whether this page shows the dialog: from showing it until the proxy has heard how it closed.
+let instantFilterShown = false;
+// Counts this page's messages that open or close the dialog, before and after each, so that a
+// state asked for while one was on its way (and so perhaps older than it) leaves the dialog alone.
+let instantFilterChanges = 0;
+let stateInstantFilterChanges = 0;
+// Set when the dialog is closed because the proxy says it was closed on another page.
+let instantFilterClosedElsewhere = false;
+
+function showInstantFilter(urls) {
+  const history = (urls ?? []).filter((url) => url !== '');
+  fillHistory(history);
+  combo.input.value = history[0] ?? '';
   $('instant-allow').checked = true;
   setHistoryOpen(false);
   const dialog = $('instant-filter');
   dialog.returnValue = '';
   dialog.showModal();
+  instantFilterShown = true;
   combo.input.focus();
   combo.input.select();
+}
+
+async function openInstantFilter() {
+  instantFilterChanges += 1;
+  try {
+    const answer = await postJson('/api/instant-filter/open', {});
+    if (answer.ok && !instantFilterShown) showInstantFilter(answer.urls);
+  } finally {
+    instantFilterChanges += 1;
+  }
+}
+
+// The proxy keeps the dialog open until it hears OK or Cancel, so a page loaded again while it
+// is open shows it again; otherwise Instant filtering could not be opened again until the
+// proxy restarted.
+function renderInstantFilter() {
+  if (stateInstantFilterChanges !== instantFilterChanges) return;
+  const dialog = $('instant-filter');
+  const open = Boolean(state.instantFiltering?.open);
+  if (open && !instantFilterShown) {
+    showInstantFilter(state.instantFiltering.urls);
+  } else if (!open && instantFilterShown && dialog.open) {
+    instantFilterClosedElsewhere = true;
+    dialog.close();
+  }
 }
 
 async function onInstantFilterClosed() {
   const dialog = $('instant-filter');
   setHistoryOpen(false);
-  if (ended) return;
+  if (instantFilterClosedElsewhere || ended) {
+    instantFilterClosedElsewhere = false;
+    instantFilterShown = false;
+    return;
+  }
   const body = dialog.returnValue === 'ok'
     ? { url: combo.input.value.slice(0, 1023), allow: $('instant-allow').checked }
     : { cancel: true };
-  await postJson('/api/instant-filter/close', body);
+  instantFilterChanges += 1;
+  try {
+    await postJson('/api/instant-filter/close', body);
+  } finally {
+    instantFilterShown = false;
+    instantFilterChanges += 1;
+  }
   await refresh();
 }
 

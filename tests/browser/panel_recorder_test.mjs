@@ -10,11 +10,20 @@ import {
   makeWorkDir,
   proxyGet,
   runTest,
+  sleep,
   startLumbra,
   startOrigin,
   waitFor,
 } from './harness.mjs';
-import { chooseFromTrayMenu, openPanel, openTrayMenu, trayMenuRows, waitForState } from './panel_driver.mjs';
+import {
+  chooseFromTrayMenu,
+  openPanel,
+  openTrayMenu,
+  panelState,
+  trayMenuRows,
+  waitForState,
+  waitForTip,
+} from './panel_driver.mjs';
 
 async function saveRecord(page) {
   const download = page.waitForEvent('download');
@@ -58,7 +67,7 @@ async function record(page, lumbra, origin) {
   check(second.name === 'record2.xml', `the record number advances (${second.name})`);
 }
 
-async function instantFilter(page, lumbra, origin) {
+async function instantFilter(context, page, lumbra, origin) {
   const target = `http://127.0.0.1:${origin.port}/blocked-next`;
   check((await proxyGet(lumbra.port, target)).status === 200, 'the page passes before the choice');
   await chooseFromTrayMenu(page, 'Instant filtering');
@@ -74,6 +83,16 @@ async function instantFilter(page, lumbra, origin) {
 
   await chooseFromTrayMenu(page, 'Instant filtering');
   await dialog.waitFor({ state: 'visible' });
+  await page.reload({ waitUntil: 'load' });
+  await waitForTip(page);
+  await dialog.waitFor({ state: 'visible' });
+  check((await url.inputValue()).includes('/blocked-next'),
+    'a page loaded again while the dialog is open shows it again, with the newest URL');
+  const other = await openPanel(context, lumbra.port);
+  const otherDialog = other.getByRole('dialog', { name: 'Instant filtering dialog' });
+  await otherDialog.waitFor({ state: 'visible' });
+  await page.bringToFront();
+
   await url.fill(target);
   await allow.uncheck();
   await dialog.getByRole('button', { name: 'OK' }).click();
@@ -81,10 +100,20 @@ async function instantFilter(page, lumbra, origin) {
   // The dialog closes first and its choice is posted after, so the file changes a moment later.
   const added = /<filterrule name="Personal rules">[\s\S]*<request contains="[^"]*\/blocked-next"\/>/;
   check(await waitFor(() => added.test(lumbra.readConfig())), 'OK added a request entry to "Personal rules"');
+  await otherDialog.waitFor({ state: 'hidden' });
+  check(!(await otherDialog.isVisible()), 'the other panel page closes its dialog once OK was given');
   const blocked = await proxyGet(lumbra.port, target);
   check(blocked.error !== undefined, `the proxy now closes the request (${JSON.stringify(blocked)})`);
-  const other = await proxyGet(lumbra.port, `http://127.0.0.1:${origin.port}/still-fine`);
-  check(other.status === 200, 'other pages still pass');
+  const stillFine = await proxyGet(lumbra.port, `http://127.0.0.1:${origin.port}/still-fine`);
+  check(stillFine.status === 200, 'other pages still pass');
+  await chooseFromTrayMenu(page, 'Instant filtering');
+  await dialog.waitFor({ state: 'visible' });
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+  await dialog.waitFor({ state: 'hidden' });
+  check(await waitFor(async () => (await panelState(page)).instantFiltering === null),
+    'the dialog opens again after OK, and Cancel closes it');
+  await sleep(1500);
+  check(!(await dialog.isVisible()) && !(await otherDialog.isVisible()), 'a closed dialog stays closed');
 }
 
 async function main() {
@@ -97,7 +126,7 @@ async function main() {
   const context = await launchBrowser(workDir);
   const page = await openPanel(context, lumbra.port);
   await record(page, lumbra, origin);
-  await instantFilter(page, lumbra, origin);
+  await instantFilter(context, page, lumbra, origin);
   check(lumbra.child.exitCode === null, 'lumbra still running');
 }
 
