@@ -112,8 +112,10 @@ async function instantFilter(context, page, lumbra, origin) {
   await dialog.waitFor({ state: 'hidden' });
   check(await waitFor(async () => (await panelState(page)).instantFiltering === null),
     'the dialog opens again after OK, and Cancel closes it');
+  const bothHidden = async () => !(await dialog.isVisible()) && !(await otherDialog.isVisible());
+  await waitFor(bothHidden);
   await sleep(1500);
-  check(!(await dialog.isVisible()) && !(await otherDialog.isVisible()), 'a closed dialog stays closed');
+  check(await bothHidden(), 'a closed dialog stays closed on both pages');
 }
 
 async function main() {
