@@ -1,10 +1,7 @@
 // Tests of the options window's logic: every handler and its edge cases.
 #include "app/options_controller.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,41 +13,13 @@
 #include "config/config_store.h"
 #include "config/page_recorder.h"
 #include "proxy/socket.h"
+#include "support/loopback_sockets.h"
 #include "support/message_capture.h"
 #include "support/scoped_xdg_folders.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// A socket bound to 127.0.0.1 at a port the system picks, listening when asked.
-CSocket BindLoopback(int& port, bool listen) {
-  CSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-  if (listen) ::listen(socket.Get(), 4);
-  socklen_t size = sizeof address;
-  ::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&address), &size);
-  port = ntohs(address.sin_port);
-  return socket;
-}
-
-int FreePort() {
-  int port = 0;
-  BindLoopback(port, false);
-  return port;
-}
-
-bool Accepts(int port) {
-  CSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  return ::connect(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-}
 
 std::string ConfigText(int port, const std::string& rules, bool withPersonalRules = false,
                        bool enabled = true) {
@@ -157,7 +126,7 @@ TEST_F(OptionsControllerTest, InitialisationReadsTheConfigurationAndStartsListen
   EXPECT_EQ(view.rules[1].id, 1502);
   EXPECT_FALSE(view.rules[1].checked);
   EXPECT_EQ(controller.GetListeningPort(), m_port);
-  EXPECT_TRUE(Accepts(m_port));
+  EXPECT_TRUE(ConnectLoopback(m_port).IsOpen());
 
   controller.Command(kCommandOptions);
   EXPECT_TRUE(controller.GetView().mayShow);
@@ -196,14 +165,14 @@ TEST_F(OptionsControllerTest, HideRestartsTheListenerOnlyForAPortChange) {
   EXPECT_NE(FileText().find("<proxyport>0" + std::to_string(m_port) + "</proxyport>"),
             std::string::npos);
   EXPECT_EQ(controller.GetListeningPort(), m_port);
-  EXPECT_TRUE(Accepts(m_port));
+  EXPECT_TRUE(ConnectLoopback(m_port).IsOpen());
 
   // A new port moves the listener there.
   const int next = FreePort();
   EXPECT_TRUE(controller.Hide(Form(std::to_string(next))).ok);
   EXPECT_EQ(controller.GetListeningPort(), next);
-  EXPECT_TRUE(Accepts(next));
-  EXPECT_FALSE(Accepts(m_port));
+  EXPECT_TRUE(ConnectLoopback(next).IsOpen());
+  EXPECT_FALSE(ConnectLoopback(m_port).IsOpen());
   EXPECT_NE(FileText().find("<proxyport>" + std::to_string(next) + "</proxyport>"),
             std::string::npos);
 }
@@ -221,7 +190,7 @@ TEST_F(OptionsControllerTest, HideOnABusyPortKeepsTheOldListenerAndChangesNothin
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.message, "Could not start proxy server. Socket port busy.");
   EXPECT_EQ(controller.GetListeningPort(), m_port);
-  EXPECT_TRUE(Accepts(m_port));
+  EXPECT_TRUE(ConnectLoopback(m_port).IsOpen());
   EXPECT_EQ(FileText(), before);
   const COptionsView view = controller.GetView();
   EXPECT_TRUE(view.visible);
@@ -255,7 +224,7 @@ TEST_F(OptionsControllerTest, RuleToggleThenExitLosesTheChange) {
   controller.Command(kCommandExit);
   EXPECT_TRUE(controller.HasExited());
   EXPECT_FALSE(controller.GetView().running);
-  EXPECT_FALSE(Accepts(m_port));
+  EXPECT_FALSE(ConnectLoopback(m_port).IsOpen());
   EXPECT_EQ(FileText(), before);
   controller.WaitForExit();
 }
@@ -535,7 +504,7 @@ TEST_F(OptionsControllerTest, UnknownCommandsAndCommandsAfterExit) {
   controller.Command(kCommandEnableDisable);
   EXPECT_FALSE(controller.Hide(Form(std::to_string(FreePort()))).ok);
   EXPECT_EQ(FileText(), before);
-  EXPECT_FALSE(Accepts(m_port));
+  EXPECT_FALSE(ConnectLoopback(m_port).IsOpen());
 }
 
 }  // namespace

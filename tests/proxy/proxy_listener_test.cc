@@ -1,6 +1,5 @@
 #include "proxy/proxy_listener.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -14,6 +13,7 @@
 
 #include "proxy/live_relay_count.h"
 #include "proxy/socket.h"
+#include "support/loopback_sockets.h"
 #include "xml/xml_node.h"
 
 namespace {
@@ -27,39 +27,6 @@ std::unique_ptr<CXmlNode> MakePortConfig(const std::string& port) {
   root->AddChild(CPooledString("enabled"))->SetText(CPooledString("no"));
   root->AddChild(CPooledString("proxyport"))->SetText(CPooledString(port));
   return document;
-}
-
-// A socket bound to 127.0.0.1 at a port the system picks; listening when asked.
-CSocket BindLoopback(int& port, bool listen) {
-  CSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(::bind(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  if (listen) EXPECT_EQ(::listen(socket.Get(), 16), 0);
-  socklen_t size = sizeof address;
-  ::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&address), &size);
-  port = ntohs(address.sin_port);
-  return socket;
-}
-
-int FreePort() {
-  int port = 0;
-  BindLoopback(port, false);
-  return port;
-}
-
-CSocket ConnectLoopback(int port) {
-  CSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (::connect(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    return {};
-  timeval timeout{5, 0};
-  ::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  return socket;
 }
 
 // Reads until the peer closes or a whole "ok" response is in.

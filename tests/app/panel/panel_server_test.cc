@@ -20,22 +20,12 @@
 #include "core/user_messages.h"
 #include "platform/network_interfaces.h"
 #include "proxy/socket.h"
+#include "support/loopback_sockets.h"
 #include "support/scoped_xdg_folders.h"
 
 namespace {
 
 constexpr char kToken[] = "00112233445566778899aabbccddeeff";
-
-int FreePort() {
-  CSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  ::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&address), &size);
-  return ntohs(address.sin_port);
-}
 
 // Sends `request` from `from` to `to`:`port` and reads until the panel closes.
 std::string Exchange(int port, const std::string& request, in_addr from = {htonl(INADDR_LOOPBACK)},
