@@ -1,26 +1,40 @@
-// CBrowserConnection: the first request of an accepted browser connection.
+// CBrowserConnection: one accepted browser connection, request after request.
 #include "proxy/browser_connection.h"
 
 #include <memory>
-#include <new>
 #include <string_view>
 #include <utility>
 
 #include "config/page_recorder.h"
 #include "platform/worker_thread.h"
-#include "proxy/buffer_pool.h"
-#include "proxy/connect_answer.h"
-#include "proxy/first_request.h"
 #include "proxy/host_cache.h"
 #include "proxy/live_relay_count.h"
 #include "proxy/local_address.h"
+#include "proxy/error_answer.h"
 #include "proxy/own_request.h"
-#include "proxy/relay_worker.h"
 #include "proxy/request_recording.h"
 #include "proxy/request_text.h"
-#include "proxy/server_socket.h"
-#include "proxy/upstream_state.h"
 #include "rules/request_matching.h"
+
+namespace {
+
+// The text functions read up to a 0 after the text; the byte there belongs to the
+// body or the next request, and is put back when the text is done with.
+class CTerminatedText {
+ public:
+  CTerminatedText(char* text, std::size_t length) : m_end(text + length), m_saved(*m_end) {
+    *m_end = 0;
+  }
+  ~CTerminatedText() { *m_end = m_saved; }
+  CTerminatedText(const CTerminatedText&) = delete;
+  CTerminatedText& operator=(const CTerminatedText&) = delete;
+
+ private:
+  char* m_end;
+  char m_saved;
+};
+
+}  // namespace
 
 CBrowserConnection::~CBrowserConnection() = default;
 
@@ -31,116 +45,185 @@ bool CBrowserConnection::Start(CSocket browser, in_addr peer, int proxyPort,
   m_scope.proxyPort = proxyPort;
   m_config = std::move(config);
   m_settings = m_config->GetSettings();
+  m_order = std::make_shared<CAnswerOrder>();
   if (StartWorkerThread(ThreadMain, this)) return true;
   delete this;
   return false;
 }
 
 void* CBrowserConnection::ThreadMain(void* connection) {
-  std::unique_ptr<CBrowserConnection> self(static_cast<CBrowserConnection*>(connection));
-  self->Run();
+  bool counted = false;
+  {
+    std::unique_ptr<CBrowserConnection> self(static_cast<CBrowserConnection*>(connection));
+    self->Run();
+    counted = self->m_countedAsRelay;
+  }
+  // Lowered only once the connection has let go of its sockets.
+  if (counted) g_liveRelayCount.fetch_sub(1);
   return nullptr;
 }
 
 void CBrowserConnection::Run() {
   // Reading the machine's addresses is left to this thread, off the accept loop.
   m_scope.peerIsLocal = IsOwnAddress(m_peer);
-  // The request is read whole (up to 16384 bytes) before anything is decided.
-  const CRelayBuffer buffer;
-  char* text = buffer.Get();
-  std::size_t length = ReadFirstRequest(m_browser.Get(), text, kRequestBufferSize);
-  text[length] = 0;
-  // With nothing received only a corporate connection goes on, and ends at once.
-  if (length == 0 && !m_settings.corporate) return;
-
-  CRequestTarget target;
-  ParseHostAndPort(text, length, target.host, target.port, target.isConnect);
-  if (HandOverOwnRequest(text, length, target)) return;
-
-  const std::string url = GetRequestUrl(text, length, true);
-  bool allowed = false;
-  if (length > 0 && !PrepareRequest(text, length, url, allowed)) return;
-  if (!m_settings.corporate && target.host.empty()) return;
-
-  CSocket server = ConnectServer(target);
-  if (!server.IsOpen()) return;
-  if (!m_settings.corporate && target.isConnect) {
-    if (SendAll(m_browser.Get(), kConnectAnswer.data(), kConnectAnswer.size()) < 0) return;
-    // Bytes the browser sent right behind the CONNECT already belong to the tunnel.
-    const std::size_t tunnelStart = FindHeaderBlockEnd(text, length);
-    if (SendAll(server.Get(), text + tunnelStart, length - tunnelStart) < 0) return;
-  } else if (SendAll(server.Get(), text, length) < 0) {
-    return;
+  m_input.emplace(m_browser.Get());
+  while (ServeRequest()) {
   }
-  StartRelays(std::move(server), target, url, allowed);
+  Finish();
 }
 
-bool CBrowserConnection::HandOverOwnRequest(const char* text, std::size_t length,
-                                            const CRequestTarget& target) {
+void CBrowserConnection::Finish() {
+  // The response relays and every wait for an answer end with the connection.
+  m_order->Close();
+  m_browser.Shutdown();
+  m_upstreams.CloseAll();
+  if (m_tunnel) m_tunnel->GetServerSocket().Shutdown();
+}
+
+bool CBrowserConnection::ServeRequest() {
+  CMessageStream::CEvent event;
+  if (!ReadHead(event)) return false;
+  if (event.type == CMessageStream::Event::kError) {
+    // Framing that two readers could take differently is refused, not guessed
+    // (RFC 9112 sections 6.1, 6.3 and 11.2).
+    const bool tooLarge = m_stream.GetError() == FramingError::kHeadTooLarge;
+    Refuse(tooLarge ? 431 : 400, {},
+           tooLarge ? "The request's header block is too large." : "The request is malformed.");
+    return false;
+  }
+  return ForwardRequest(event.length);
+}
+
+bool CBrowserConnection::ReadHead(CMessageStream::CEvent& event) {
+  for (;;) {
+    event = m_stream.Next(m_input->Unread(), kRequestBufferSize);
+    if (event.type == CMessageStream::Event::kSkip) {
+      m_input->Consume(event.length);
+      continue;
+    }
+    if (event.type != CMessageStream::Event::kNeedMore) return true;
+    // A browser that leaves in the middle of a header block sent no request.
+    if (m_input->Receive() != CReceiveWindow::Result::kReceived) return false;
+  }
+}
+
+bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
+  if (m_order->IsClosed()) return false;
+  char* head = m_input->UnreadData();
+  CRequestTarget target;
+  ParseHostAndPort(head, headLength, target.host, target.port, target.isConnect);
+  if (HandOverOwnRequest(head, target)) return false;
+
+  const std::string url = GetRequestUrl(head, headLength, true);
+  const CRequestHead framing = m_stream.GetRequestHead();
+  std::size_t sendLength = headLength;
+  bool allowed = false;
+  // A blocked request is closed without an answer; its server is never contacted.
+  if (!PrepareRequest(head, sendLength, url, allowed)) return false;
+  if (!m_settings.corporate && target.host.empty()) return false;
+  if (BodyInHandIsBroken(headLength)) {
+    Refuse(400, {}, "The request's body is malformed.");
+    return false;
+  }
+  if (!m_settings.corporate && target.isConnect) return OpenTunnel(target, headLength);
+
+  OpenFailure failure = OpenFailure::kNone;
+  const std::shared_ptr<CUpstreamState> upstream = FindUpstream(target, failure);
+  if (!upstream) {
+    RefuseUnreachable(m_settings.corporate ? m_settings.corporateHost : target.host, failure);
+    return false;
+  }
+  // Noted before the first byte leaves, so the answer finds its place in line.
+  m_order->Expect({upstream.get(), framing.kind, url, allowed});
+  if (SendAll(upstream->GetServerSocket().Get(), head, sendLength) < 0) return false;
+  m_input->Consume(headLength);
+  if (!ForwardBody(*upstream)) return false;
+  // After an upgrade request (or a CONNECT the corporate proxy answers) the
+  // answer decides whether the bytes that follow are requests or a tunnel.
+  if (!framing.asksUpgrade && framing.kind != RequestKind::kConnect) return true;
+  if (!m_order->WaitUntilAllAnswered()) return false;
+  if (!upstream->IsTunnel()) return true;
+  RelayTunnel(*upstream);
+  return false;
+}
+
+bool CBrowserConnection::HandOverOwnRequest(char* head, const CRequestTarget& target) {
   // Only a request at the proxy's own port can be for the proxy itself; other
   // requests are not resolved before the rules have passed them.
   if (target.host.empty() || target.port != m_scope.proxyPort) return false;
   const auto address = ResolveHost(target.host);
   if (!address || !IsProxyItself(*address, target.port, m_scope)) return false;
-  // The page is for this machine's own loopback only; anyone else is closed.
-  if (IsLoopbackAddress(m_peer))
-    HandleOwnRequest(std::move(m_browser), std::string_view(text, length));
+  // The page is for this machine's own loopback only; anyone else is closed. The
+  // browser gets the page once every answer before it is out.
+  if (!IsLoopbackAddress(m_peer) || !m_order->WaitUntilAllAnswered()) return true;
+  m_upstreams.CloseAll();
+  // The handler reads on from the bytes received so far, the head's and after.
+  const std::string_view received = m_input->Unread();
+  HandleOwnRequest(std::move(m_browser), std::string_view(head, received.size()));
   return true;
 }
 
-bool CBrowserConnection::PrepareRequest(char* text, std::size_t& length, const std::string& url,
-                                        bool& allowed) {
+bool CBrowserConnection::PrepareRequest(char* head, std::size_t& headLength,
+                                        const std::string& url, bool& allowed) {
+  const CRequestHead framing = m_stream.GetRequestHead();
+  const CTerminatedText terminated(head, headLength);
+  bool modified = false;
   if (m_settings.filterActive) {
-    COpenDepths depths;
-    CConfigSnapshot::CLease rules = m_config->Borrow(depths);
-    allowed = IsRequestAllowed(text, length, url, rules.GetDocument());
-    // Nothing is sent to a blocked browser: its connection is simply closed.
-    if (FilterTraffic(text, length, true, true, allowed, url, rules.GetDocument()).blocked)
-      return false;
+    CConfigSnapshot::CLease rules = m_config->Borrow(m_openDepths);
+    allowed = IsRequestAllowed(head, headLength, url, rules.GetDocument());
+    const FilterVerdict verdict =
+        FilterTraffic(head, headLength, true, true, allowed, url, rules.GetDocument());
+    if (verdict.blocked) return false;
+    modified = verdict.modified != 0;
   }
   CPageRecorder& recorder = GetPageRecorder();
-  if (recorder.GetState() == kRecorderRecording) RecordRequest(text, length);
-  recorder.GetUrlHistory().Add(GetRequestUrl(text, length, false));
+  if (recorder.GetState() == kRecorderRecording) {
+    const std::size_t recorded = headLength + RecordableBodyLength(headLength);
+    const CTerminatedText terminated(head, recorded);
+    RecordRequest(head, recorded);
+  }
+  recorder.GetUrlHistory().Add(GetRequestUrl(head, headLength, false));
   // The corporate proxy needs the absolute form; a server reached directly gets
   // the origin form (RFC 9112 3.2.1).
-  if (!m_settings.corporate) NormalizeRequest(text, length);
-  return true;
+  if (!m_settings.corporate) NormalizeRequest(head, headLength);
+  if (!modified) return true;
+  // A rule that rewrote or dropped a framing header would leave the server reading
+  // the body differently from us: such a request is not sent.
+  const CRequestHead rewritten = ReadRequestHead(std::string_view(head, headLength));
+  return rewritten.error == FramingError::kNone && rewritten.body == framing.body &&
+         rewritten.contentLength == framing.contentLength;
 }
 
-CSocket CBrowserConnection::ConnectServer(const CRequestTarget& target) const {
-  const std::string& host = m_settings.corporate ? m_settings.corporateHost : target.host;
-  const int port = m_settings.corporate ? m_settings.corporatePort : target.port;
-  const auto address = ResolveHost(host);
-  if (!address) return {};
-  // The corporate proxy is the user's own choice, on loopback too, but never the
-  // proxy itself.
-  if (m_settings.corporate ? IsProxyItself(*address, port, m_scope)
-                           : !MayConnectTo(*address, port, m_scope))
-    return {};
-  return ConnectToAddress(*address, port);
+std::size_t CBrowserConnection::RecordableBodyLength(std::size_t headLength) const {
+  const CRequestHead& framing = m_stream.GetRequestHead();
+  if (framing.body != BodyFraming::kContentLength) return 0;
+  const std::size_t inHand = m_input->Unread().size() - headLength;
+  return framing.contentLength < inHand ? static_cast<std::size_t>(framing.contentLength) : inHand;
 }
 
-void CBrowserConnection::StartRelays(CSocket server, const CRequestTarget& target,
-                                     const std::string& url, bool allowed) {
-  auto state = std::make_shared<CUpstreamState>(target.host, target.port, server, target.isConnect);
-  state->NoteRequest(url, allowed);
-  std::unique_ptr<CRelayWorker> request(new (std::nothrow) CRelayWorker);
-  std::unique_ptr<CRelayWorker> response(new (std::nothrow) CRelayWorker);
-  if (!request || !response) return;
-  request->SetHost(target.host);
-  request->SetScope(m_scope);
-  response->SetScope(m_scope);
-  g_liveRelayCount.fetch_add(2);
-  request->Setup(m_browser, server, m_config, state, RelayDirection::kRequest);
-  response->Setup(server, m_browser, m_config, state, RelayDirection::kResponse);
-  // From here each worker owns itself; a failed start deletes it.
-  if (!request.release()->Start()) {
-    g_liveRelayCount.fetch_sub(1);
-    return;
+void CBrowserConnection::Refuse(int status, std::string_view host, std::string_view detail) {
+  if (!m_order->WaitUntilAllAnswered()) return;
+  m_order->Close();
+  SendErrorAnswer(m_browser.Get(), status, host, detail);
+  CloseAfterAnswer(m_browser);
+}
+
+void CBrowserConnection::RefuseUnreachable(const std::string& host, OpenFailure failure) {
+  switch (failure) {
+    case OpenFailure::kNone:
+    case OpenFailure::kNotAllowed:
+      return;  // closed without an answer, like a blocked request
+    case OpenFailure::kNoSuchName:
+      return Refuse(502, host, "The name could not be resolved.");
+    case OpenFailure::kRefused:
+      return Refuse(502, host, "The server refused the connection.");
+    case OpenFailure::kTimedOut:
+      return Refuse(504, host, "The server did not accept the connection in time.");
   }
-  // Without a response relay nobody would ever answer: end the request relay too.
-  if (!response.release()->Start()) {
-    m_browser.Shutdown();
-    server.Shutdown();
-  }
+}
+
+void CBrowserConnection::CountAsRelay() {
+  if (m_countedAsRelay) return;
+  m_countedAsRelay = true;
+  g_liveRelayCount.fetch_add(1);
 }

@@ -1,21 +1,31 @@
-// CBrowserConnection: the first request of an accepted browser connection.
+// CBrowserConnection: one accepted browser connection, request after request.
 #pragma once
 
 #include <netinet/in.h>
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "proxy/answer_order.h"
 #include "proxy/config_snapshot.h"
 #include "proxy/connection_scope.h"
+#include "proxy/message_framing.h"
 #include "proxy/proxy_settings.h"
+#include "proxy/receive_window.h"
+#include "proxy/server_socket.h"
 #include "proxy/socket.h"
+#include "proxy/upstream_table.h"
 
-// Reads the browser's first request, lets the rules allow, block or rewrite it,
-// records it, connects to the server (or the corporate proxy), forwards the
-// request or answers a CONNECT, and hands both sockets to a request relay and a
-// response relay. Requests to the proxy itself go to the own-request handler.
+// Reads the browser's requests as messages, each the same way, the first and
+// every later one: its header block whole, then the decision (rules, route,
+// recording, history, the hand-off of requests for the proxy itself), then its
+// body by its own framing to the server of that request; the next request starts
+// exactly where the body ends. Each server connection has a response relay that
+// sends its answers back in the order of the requests. A CONNECT, or an upgrade
+// that the server accepts, turns the connection into an untouched tunnel.
 //
 // Owns itself: created with new, started with Start, deleted by its own thread.
 class CBrowserConnection {
@@ -31,29 +41,64 @@ class CBrowserConnection {
   bool Start(CSocket browser, in_addr peer, int proxyPort, std::shared_ptr<CConfigSnapshot> config);
 
  private:
-  static void* ThreadMain(void* connection);
-  void Run();
-
-  // The parts of the request that decide where it goes.
+  // Where a request goes.
   struct CRequestTarget {
     std::string host;
     int port = 80;
     bool isConnect = false;
   };
+  // Why no server connection could be had.
+  enum class OpenFailure { kNone, kNotAllowed, kNoSuchName, kRefused, kTimedOut };
 
-  // True when the request was for the proxy itself and has been handed over.
-  bool HandOverOwnRequest(const char* text, std::size_t length, const CRequestTarget& target);
+  static void* ThreadMain(void* connection);
+  void Run();
+  void Finish();
+
+  // One request, from its header block to the end of its body; false ends the
+  // connection.
+  bool ServeRequest();
+  // Receives until a whole header block (or a framing error) is in front.
+  bool ReadHead(CMessageStream::CEvent& event);
+  // Decides and forwards the request whose `headLength` bytes are in front.
+  bool ForwardRequest(std::size_t headLength);
+  // True when the request was for the proxy itself and has been dealt with.
+  bool HandOverOwnRequest(char* head, const CRequestTarget& target);
   // Rules, recorder, history and, on a direct connection, origin form. False when
   // a rule blocks the request.
-  bool PrepareRequest(char* text, std::size_t& length, const std::string& url, bool& allowed);
-  // The server (or corporate proxy) connection; no socket when it is out of reach.
-  CSocket ConnectServer(const CRequestTarget& target) const;
-  void StartRelays(CSocket server, const CRequestTarget& target, const std::string& url,
-                   bool allowed);
+  bool PrepareRequest(char* head, std::size_t& headLength, const std::string& url, bool& allowed);
+  // The part of a body already received that the recorder may read with the head.
+  std::size_t RecordableBodyLength(std::size_t headLength) const;
+  // The server connection for `target` (the corporate proxy in that mode), opened
+  // with its response relay when there is none yet.
+  std::shared_ptr<CUpstreamState> FindUpstream(const CRequestTarget& target,
+                                               OpenFailure& failure);
+  CSocket ConnectServer(const std::string& host, int port, OpenFailure& failure) const;
+  bool StartResponseRelay(const std::shared_ptr<CUpstreamState>& state);
+  // Sends the body that follows the head just sent; false ends the connection.
+  bool ForwardBody(const CUpstreamState& upstream);
+  // True when the body bytes already received break its framing.
+  bool BodyInHandIsBroken(std::size_t headLength) const;
+  bool OpenTunnel(const CRequestTarget& target, std::size_t headLength);
+  // Relays the browser's bytes untouched to the tunnel's server until either ends.
+  void RelayTunnel(const CUpstreamState& tunnel);
+  // Answers with an error page once every earlier answer is out, then closes.
+  void Refuse(int status, std::string_view host, std::string_view detail);
+  void RefuseUnreachable(const std::string& host, OpenFailure failure);
+  void CountAsRelay();
 
   CSocket m_browser;
   in_addr m_peer{};
   CConnectionScope m_scope;
   CProxySettings m_settings;
   std::shared_ptr<CConfigSnapshot> m_config;
+  std::shared_ptr<CAnswerOrder> m_order;
+  std::optional<CReceiveWindow> m_input;
+  CMessageStream m_stream{CMessageStream::Side::kRequests};
+  CUpstreamTable m_upstreams;
+  std::shared_ptr<CUpstreamState> m_tunnel;
+  // The request loop counts as one relay from its first server connection on.
+  bool m_countedAsRelay = false;
+  // Rules the request loop runs keep their open elements here (requests never
+  // leave one open, but the filter wants a place for them).
+  COpenDepths m_openDepths;
 };

@@ -2,11 +2,7 @@
 // installs instead of being forwarded.
 #include "proxy/own_request.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <atomic>
-#include <chrono>
 #include <string>
 #include <utility>
 
@@ -21,24 +17,6 @@ constexpr std::string_view kProgramPage =
     "</h1>\n"
     "<p>This is the Lumbra filtering proxy. Set it as the browser's HTTP proxy.</p>\n"
     "</body></html>\n";
-
-// How long a closing connection waits at most for the browser to finish sending.
-constexpr std::chrono::milliseconds kDrainTime{2000};
-
-// Ends the sending side, then reads what the browser still sends until it closes
-// (for a bounded time), so that closing never discards the answer with a reset.
-void CloseAfterAnswer(const CSocket& browser) {
-  ::shutdown(browser.Get(), SHUT_WR);
-  const auto deadline = std::chrono::steady_clock::now() + kDrainTime;
-  char discard[1024];
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd entry{browser.Get(), POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) return;
-    if (ReceiveSome(browser.Get(), discard, sizeof discard) <= 0) return;
-  }
-}
 
 }  // namespace
 

@@ -1,84 +1,125 @@
-// The request relay: the browser's further bytes to the server of each request.
-#include <cstring>
-#include <string_view>
+// The browser connection's side of the relay: request bodies, server
+// connections, and tunnels.
+#include <new>
+#include <utility>
 
-#include "config/page_recorder.h"
-#include "proxy/buffer_pool.h"
+#include "proxy/browser_connection.h"
 #include "proxy/connect_answer.h"
-#include "proxy/first_request.h"
+#include "proxy/host_cache.h"
+#include "proxy/live_relay_count.h"
 #include "proxy/relay_worker.h"
-#include "proxy/request_text.h"
-#include "rules/request_matching.h"
 
-void CRelayWorker::RunRequestRelay() {
-  m_current = m_state;
-  m_url = m_state->GetLastUrl();
-  if (!m_settings.corporate) RegisterUpstream(m_state);
-  while (WaitForInput()) {
-    const CRelayBuffer borrowed;
-    char* buffer = borrowed.Get();
-    const ssize_t received = ReceivePiece(buffer);
-    if (received <= 0) return;
-    std::size_t length = static_cast<std::size_t>(received);
-    bool forward = true;
-    // Inside a tunnel the bytes are the browser's encrypted stream: never parsed
-    // or filtered.
-    if (!m_current->IsTunnel()) {
-      if (StartsNewRequest(buffer, length)) {
-        if (!BeginRequest(buffer, length, forward)) return;
-      } else if (!FilterRequestPiece(buffer, length)) {
-        return;
-      }
+std::shared_ptr<CUpstreamState> CBrowserConnection::FindUpstream(const CRequestTarget& target,
+                                                                 OpenFailure& failure) {
+  const std::string& host = m_settings.corporate ? m_settings.corporateHost : target.host;
+  const int port = m_settings.corporate ? m_settings.corporatePort : target.port;
+  if (auto state = m_upstreams.Find(host, port)) return state;
+  CSocket server = ConnectServer(host, port, failure);
+  if (!server.IsOpen()) return nullptr;
+  auto state = std::make_shared<CUpstreamState>(host, port, std::move(server));
+  if (!StartResponseRelay(state)) return nullptr;
+  m_upstreams.Register(state);
+  return state;
+}
+
+CSocket CBrowserConnection::ConnectServer(const std::string& host, int port,
+                                          OpenFailure& failure) const {
+  const auto address = ResolveHost(host);
+  if (!address) {
+    failure = OpenFailure::kNoSuchName;
+    return {};
+  }
+  // The corporate proxy is the user's own choice, on loopback too, but never the
+  // proxy itself.
+  if (m_settings.corporate ? IsProxyItself(*address, port, m_scope)
+                           : !MayConnectTo(*address, port, m_scope)) {
+    failure = OpenFailure::kNotAllowed;
+    return {};
+  }
+  ConnectFailure connectFailure = ConnectFailure::kNone;
+  CSocket server = ConnectToAddress(*address, port, kConnectTimeout, connectFailure);
+  if (connectFailure == ConnectFailure::kTimedOut)
+    failure = OpenFailure::kTimedOut;
+  else if (!server.IsOpen())
+    failure = OpenFailure::kRefused;
+  return server;
+}
+
+bool CBrowserConnection::StartResponseRelay(const std::shared_ptr<CUpstreamState>& state) {
+  std::unique_ptr<CRelayWorker> relay(new (std::nothrow) CRelayWorker);
+  if (!relay) return false;
+  CountAsRelay();
+  relay->Setup(state, m_browser, m_config, m_order);
+  g_liveRelayCount.fetch_add(1);
+  // From here the worker owns itself; a failed start deletes it.
+  return relay.release()->Start();
+}
+
+bool CBrowserConnection::ForwardBody(const CUpstreamState& upstream) {
+  const int server = upstream.GetServerSocket().Get();
+  for (;;) {
+    const CMessageStream::CEvent event = m_stream.Next(m_input->Unread(), kRequestBufferSize);
+    switch (event.type) {
+      case CMessageStream::Event::kEnd:
+        return true;
+      case CMessageStream::Event::kBody:
+        // Body bytes pass unchanged and are never read as a request.
+        if (SendAll(server, m_input->UnreadData(), event.length) < 0) return false;
+        m_input->Consume(event.length);
+        break;
+      case CMessageStream::Event::kNeedMore:
+        if (m_input->Receive() != CReceiveWindow::Result::kReceived) return false;
+        break;
+      default:
+        // Broken framing after part of the body has gone: the server cannot be
+        // told which bytes were meant, so the whole connection ends.
+        return false;
     }
-    if (forward && SendAll(m_current->GetServerSocket().Get(), buffer, length) < 0) return;
   }
 }
 
-bool CRelayWorker::BeginRequest(char* buffer, std::size_t& length, bool& forward) {
-  std::string host = m_host;
-  int port = 80;
-  bool isConnect = false;
-  ParseHostAndPort(buffer, length, host, port, isConnect);
-  GetPageRecorder().GetUrlHistory().Add(GetRequestUrl(buffer, length, false));
-  m_url = GetRequestUrl(buffer, length, true);
-
-  // The rules decide before any server is contacted: a blocked request never
-  // reaches its server.
-  bool allowed = false;
-  if (m_settings.filterActive) {
-    CConfigSnapshot::CLease rules = m_config->Borrow(m_openDepths);
-    allowed = IsRequestAllowed(buffer, length, m_url, rules.GetDocument());
-    if (FilterTraffic(buffer, length, true, true, allowed, m_url, rules.GetDocument()).blocked)
-      return false;
+bool CBrowserConnection::BodyInHandIsBroken(std::size_t headLength) const {
+  // Checked before the head leaves, so that a request whose body is broken in the
+  // bytes already received reaches no server at all.
+  CMessageStream probe = m_stream;
+  std::string_view unread = m_input->Unread().substr(headLength);
+  for (;;) {
+    const CMessageStream::CEvent event = probe.Next(unread, kRequestBufferSize);
+    if (event.type == CMessageStream::Event::kError) return true;
+    if (event.type != CMessageStream::Event::kBody) return false;
+    unread.remove_prefix(event.length);
   }
-  if (m_settings.corporate) {
-    // The corporate proxy answers a CONNECT itself; what follows is the tunnel.
-    m_current->NoteRequest(m_url, allowed);
-    if (isConnect) m_current->SetTunnel();
-    return true;
-  }
-
-  const auto state = FindUpstream(host, port, true, isConnect);
-  if (!state) return false;
-  m_current = state;
-  m_host = host;
-  m_current->NoteRequest(m_url, allowed);
-  if (isConnect) {
-    if (SendAll(m_input.Get(), kConnectAnswer.data(), kConnectAnswer.size()) < 0) return false;
-    // Only the bytes behind the CONNECT request, already the tunnel's, go on.
-    const std::size_t tunnelStart = FindHeaderBlockEnd(buffer, length);
-    std::memmove(buffer, buffer + tunnelStart, length - tunnelStart);
-    length -= tunnelStart;
-    forward = length > 0;
-    return true;
-  }
-  NormalizeRequest(buffer, length);
-  return true;
 }
 
-bool CRelayWorker::FilterRequestPiece(char* buffer, std::size_t length) {
-  if (!m_settings.filterActive) return true;
-  const bool allowed = m_current->IsAllowed();
-  CConfigSnapshot::CLease rules = m_config->Borrow(m_openDepths);
-  return !FilterTraffic(buffer, length, false, true, allowed, m_url, rules.GetDocument()).blocked;
+bool CBrowserConnection::OpenTunnel(const CRequestTarget& target, std::size_t headLength) {
+  OpenFailure failure = OpenFailure::kNone;
+  CSocket server = ConnectServer(target.host, target.port, failure);
+  if (!server.IsOpen()) {
+    RefuseUnreachable(target.host, failure);
+    return false;
+  }
+  // The tunnel's answer comes after every answer owed before it.
+  if (!m_order->WaitUntilAllAnswered()) return false;
+  if (SendAll(m_browser.Get(), kConnectAnswer.data(), kConnectAnswer.size()) < 0) return false;
+  // The other server connections owe nothing and carry nothing from now on.
+  m_upstreams.CloseAll();
+  m_tunnel = std::make_shared<CUpstreamState>(target.host, target.port, std::move(server), true);
+  if (!StartResponseRelay(m_tunnel)) return false;
+  // Bytes the browser sent right behind the CONNECT already belong to the tunnel.
+  m_input->Consume(headLength);
+  RelayTunnel(*m_tunnel);
+  return false;
+}
+
+void CBrowserConnection::RelayTunnel(const CUpstreamState& tunnel) {
+  // Tunnel bytes are the browser's own stream: never framed or filtered.
+  const int server = tunnel.GetServerSocket().Get();
+  for (;;) {
+    const std::string_view unread = m_input->Unread();
+    if (!unread.empty()) {
+      if (SendAll(server, unread.data(), unread.size()) < 0) return;
+      m_input->Consume(unread.size());
+    }
+    if (m_input->Receive() != CReceiveWindow::Result::kReceived) return;
+  }
 }

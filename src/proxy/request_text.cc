@@ -2,7 +2,6 @@
 #include "proxy/request_text.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <string_view>
 
@@ -85,17 +84,6 @@ bool FindAbsoluteAuthority(std::string_view target, std::size_t& begin, std::siz
   end = target.find_first_of("/?#", begin);
   if (end == kNone) end = target.size();
   return true;
-}
-
-// The port a request-target names: an absolute URL's or an authority-form
-// (CONNECT) target's; 0 for origin form, "*" and targets without a valid port.
-int PortOfTarget(std::string_view target) {
-  if (target.empty() || target.front() == '/' || target.front() == '*') return 0;
-  std::size_t begin = 0;
-  std::size_t end = 0;
-  if (FindAbsoluteAuthority(target, begin, end))
-    return SplitAuthority(target.substr(begin, end - begin)).port;
-  return SplitAuthority(target).port;
 }
 
 // Start of the value of the first "Host:" line of the header block, or kNone.
@@ -203,16 +191,19 @@ void ParseHostAndPort(const char* text, std::size_t length, std::string& host, i
   ScanRequestLine(request, method, target);
   isConnect = EqualsNoCase(method, "CONNECT");
 
-  int newPort = PortOfTarget(target);
-  const std::size_t valueStart = FindHostValue(request);
-  if (valueStart != kNone) {
-    const CAuthority authority = SplitAuthority(TakeHostValue(request, valueStart));
-    if (!authority.host.empty()) {
-      host.assign(authority.host);
-      if (newPort == 0) newPort = authority.port;
-    }
-  }
-  if (newPort != 0) port = newPort;
+  // An absolute-form target, and a CONNECT's authority-form target, name the
+  // server themselves; "Host:" is not read then (RFC 9112 3.2.2 and 3.2.3).
+  CAuthority authority;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  if (FindAbsoluteAuthority(target, begin, end))
+    authority = SplitAuthority(target.substr(begin, end - begin));
+  else if (isConnect)
+    authority = SplitAuthority(target);
+  else if (const std::size_t valueStart = FindHostValue(request); valueStart != kNone)
+    authority = SplitAuthority(TakeHostValue(request, valueStart));
+  if (!authority.host.empty()) host.assign(authority.host);
+  if (authority.port != 0) port = authority.port;
 }
 
 std::string GetRequestUrl(const char* text, std::size_t length, bool anyTarget) {
@@ -276,20 +267,4 @@ void ParseFormBody(const char* body, std::size_t length, std::vector<std::string
     }
     start = end + 1;
   }
-}
-
-bool StartsNewRequest(const char* chunk, std::size_t length) {
-  static constexpr std::array<std::string_view, 9> kMethods = {
-      "GET ", "HEAD ", "POST ", "PUT ", "DELETE ", "OPTIONS ", "PATCH ", "TRACE ", "CONNECT "};
-  if (chunk == nullptr || length <= 8) return false;
-  const std::string_view start(chunk, length);
-  for (std::string_view method : kMethods)
-    if (start.starts_with(method)) return true;
-  return false;
-}
-
-bool HasCompleteHeaderBlock(const char* bytes, std::size_t length) {
-  if (bytes == nullptr) return false;
-  const std::string_view received(bytes, length);
-  return received.find("\n\r\n") != kNone || received.find("\n\n") != kNone;
 }

@@ -9,17 +9,17 @@
 #include <string>
 #include <vector>
 
-// Size of the buffer that the first request of a connection is read into, and of
-// every later receive.
+// Size of the buffer that a request's header block must fit into, and of every
+// receive.
 inline constexpr std::size_t kRequestBufferSize = 16384;
 
-// Finds the server of a request. The host comes from the first "Host:" header line
-// (never from the request line or inside a value), without any port it carries and
-// without the brackets of an IPv6 literal. The port comes from the request-target
-// (a CONNECT target "host:port" or an absolute URL "http://host:port/..."), else from
-// the Host value; where neither names a valid port (1 to 65535) it is left as it was.
-// `host` is left as it was when there is no usable Host line. `isConnect` is set
-// when the method is CONNECT (any letter case) and cleared otherwise.
+// Finds the server of a request. An absolute-form target ("http://host:port/...")
+// and a CONNECT target ("host:port") name it themselves; any other request is
+// routed by its first "Host:" header line (never read from the request line or
+// inside a value). The host is given without any port and without the brackets
+// of an IPv6 literal; the port only where a valid one (1 to 65535) is named,
+// else it is left as it was. `host` is left as it was when nothing names one.
+// `isConnect` is set when the method is CONNECT (any letter case), else cleared.
 void ParseHostAndPort(const char* text, std::size_t length, std::string& host, int& port,
                       bool& isConnect);
 
@@ -49,11 +49,3 @@ void ParseHeaderLine(const char* line, std::size_t length, std::vector<std::stri
 // "=" gives nothing, an empty name or value is kept.
 void ParseFormBody(const char* body, std::size_t length, std::vector<std::string>& names,
                    std::vector<std::string>& values);
-
-// True when a received chunk on a kept-alive connection starts a new request:
-// more than 8 bytes that begin with a standard method in upper case and a blank.
-bool StartsNewRequest(const char* chunk, std::size_t length);
-
-// True when the received bytes hold a whole header block: a line end followed by
-// an empty line ("\r\n\r\n", also bare "\n\n"). NUL bytes do not end this search.
-bool HasCompleteHeaderBlock(const char* bytes, std::size_t length);

@@ -1,46 +1,149 @@
-// The response relay: one server's bytes back to the browser.
+// The response relay: one server's answers, framed, back to the browser in turn.
 #include <algorithm>
-#include <string_view>
 
-#include "proxy/buffer_pool.h"
 #include "proxy/image_chunk.h"
 #include "proxy/relay_worker.h"
 #include "proxy/request_text.h"
-#include "proxy/socket.h"
 #include "rules/request_matching.h"
 
-void CRelayWorker::RunResponseRelay() {
-  while (WaitForInput()) {
-    const CRelayBuffer borrowed;
-    char* buffer = borrowed.Get();
-    // A full piece means the server is sending faster than one piece per receive:
-    // the next one is taken at once, and the pieces go to the browser in full
-    // frames until the server has nothing more waiting.
-    CSendBurst burst(m_output.Get());
-    for (ssize_t received = ReceivePiece(buffer); received != kNothingWaiting;
-         received = ReceivePiece(buffer, false)) {
-      if (received <= 0) return;
-      const std::size_t length = static_cast<std::size_t>(received);
-      if (!m_state->IsTunnel() && !FilterResponsePiece(buffer, length)) return;
-      if (length == kRequestBufferSize) burst.Begin();
-      // A browser that is gone ends the relay instead of draining the server.
-      if (SendAll(m_output.Get(), buffer, length) < 0) return;
-      if (length < kRequestBufferSize) break;
+CRelayWorker::Ending CRelayWorker::RelayAnswers() {
+  CReceiveWindow window(m_server.Get());
+  CMessageStream stream(CMessageStream::Side::kAnswers);
+  // A full window means the server is sending faster than one piece per receive:
+  // the next piece is taken at once, and the pieces go to the browser in full
+  // frames until the server has nothing more waiting.
+  CSendBurst burst(m_browser.Get());
+  auto wait = CReceiveWindow::Wait::kYes;
+  for (;;) {
+    const CReceiveWindow::Result received = window.Receive(wait);
+    if (received == CReceiveWindow::Result::kNothingYet) {
+      burst.End();
+      wait = CReceiveWindow::Wait::kYes;
+      continue;
     }
+    if (received != CReceiveWindow::Result::kReceived) return OnServerClosed(stream);
+    const bool full = window.Unread().size() == kRequestBufferSize;
+    if (full) burst.Begin();
+    wait = full ? CReceiveWindow::Wait::kNo : CReceiveWindow::Wait::kYes;
+    if (const auto ending = HandleReceived(window, stream)) return *ending;
   }
 }
 
-bool CRelayWorker::FilterResponsePiece(char* buffer, std::size_t length) {
-  if (!m_settings.filterActive) return true;
-  // A piece that begins with a status line begins a new response, inside no
-  // element that a rule was removing from the one before.
-  if (std::string_view(buffer, length).starts_with("HTTP/1."))
-    std::fill(m_openDepths.begin(), m_openDepths.end(), 0);
-  CTrafficText text(buffer, length);
+std::optional<CRelayWorker::Ending> CRelayWorker::HandleReceived(CReceiveWindow& window,
+                                                                 CMessageStream& stream) {
+  char* bytes = window.UnreadData();
+  const std::size_t size = window.Unread().size();
+  std::size_t sent = 0;  // bytes before this offset have gone to the browser
+  std::size_t read = 0;  // bytes before this offset have been framed
+  for (;;) {
+    if (!m_inAnswer) {
+      if (read == size) break;
+      // Bytes from a server that owes no answer belong to no request.
+      if (!BeginAnswer(stream)) return Ending::kServerOnly;
+    }
+    const CMessageStream::CEvent event =
+        stream.Next(std::string_view(bytes + read, size - read), kRequestBufferSize);
+    if (event.type == CMessageStream::Event::kNeedMore) break;
+    if (event.type == CMessageStream::Event::kError) return OnBrokenAnswer(m_answerShown);
+    if (event.type == CMessageStream::Event::kHead) {
+      // The browser may see this answer only after every answer owed before it.
+      if (!m_hasTurn && !m_order->WaitForTurn(m_state.get())) return Ending::kBrowserConnection;
+      m_hasTurn = true;
+      // A new answer starts inside no element the rules were removing.
+      std::fill(m_openDepths.begin(), m_openDepths.end(), 0);
+    }
+    read += event.length;
+    if (event.type == CMessageStream::Event::kHead || event.type == CMessageStream::Event::kBody)
+      continue;
+    // The message ended (kEnd or kTunnel): its bytes go out as one piece.
+    if (!SendPiece(bytes + sent, read - sent)) return Ending::kBrowserConnection;
+    sent = read;
+    m_answerShown = false;
+    if (event.type == CMessageStream::Event::kEnd && stream.GetResponseHead().interim) continue;
+    if (event.type == CMessageStream::Event::kTunnel) m_state->SetTunnel();
+    m_inAnswer = false;
+    m_hasTurn = false;
+    m_order->Finish(m_state.get());
+    if (event.type == CMessageStream::Event::kTunnel) {
+      window.Consume(read);
+      return RelayTunnel(window);
+    }
+  }
+  // Body bytes go out as they come; a head not yet whole stays unread (and unsent)
+  // until more bytes complete it.
+  if (read > sent) {
+    if (!SendPiece(bytes + sent, read - sent)) return Ending::kBrowserConnection;
+    m_answerShown = true;
+  }
+  window.Consume(read);
+  return std::nullopt;
+}
+
+bool CRelayWorker::BeginAnswer(CMessageStream& stream) {
+  std::optional<CPendingAnswer> owed = m_order->FirstOwedBy(m_state.get());
+  if (!owed) return false;
+  m_answer = std::move(*owed);
+  stream.ExpectAnswerTo(m_answer.kind);
+  m_inAnswer = true;
+  return true;
+}
+
+bool CRelayWorker::SendPiece(char* bytes, std::size_t length) {
+  if (length == 0) return true;
+  if (!FilterPiece(bytes, length)) return false;
+  // A browser that is gone ends the relay instead of draining the server.
+  return SendAll(m_browser.Get(), bytes, length) >= 0;
+}
+
+bool CRelayWorker::FilterPiece(char* bytes, std::size_t length) {
+  if (!m_settings.filterActive || m_answer.allowed) return true;
+  // The text functions read up to a 0 after the piece; the byte there may be the
+  // next message's first, so it is put back afterwards.
+  const char following = bytes[length];
+  bytes[length] = 0;
+  CTrafficText text(bytes, length);
   CHeaderValueReader headers;
-  if (IsImageChunk(text, headers)) return true;
-  m_state->RefreshLastUrl(m_url, m_urlGeneration);
-  const bool allowed = m_state->IsAllowed();
-  CConfigSnapshot::CLease rules = m_config->Borrow(m_openDepths);
-  return !FilterTraffic(text, true, false, allowed, m_url, rules.GetDocument(), headers).blocked;
+  bool blocked = false;
+  if (!IsImageChunk(text, headers)) {
+    CConfigSnapshot::CLease rules = m_config->Borrow(m_openDepths);
+    blocked = FilterTraffic(text, true, false, false, m_answer.url, rules.GetDocument(), headers)
+                  .blocked;
+  }
+  bytes[length] = following;
+  return !blocked;
+}
+
+CRelayWorker::Ending CRelayWorker::OnServerClosed(CMessageStream& stream) {
+  const bool inAnswer = m_inAnswer;
+  const CMessageStream::CEvent event = stream.Close();
+  if (inAnswer && event.type == CMessageStream::Event::kEnd) {
+    // An answer that runs until the server closes has reached the browser whole;
+    // the browser knows it ended only when its own connection closes.
+    m_order->Finish(m_state.get());
+    return Ending::kBrowserConnection;
+  }
+  // A server that closes between answers ends only its own connection, unless the
+  // browser is already waiting for an answer from it.
+  if (!inAnswer && !m_order->FirstOwedBy(m_state.get())) return Ending::kServerOnly;
+  return Ending::kBrowserConnection;
+}
+
+CRelayWorker::Ending CRelayWorker::OnBrokenAnswer(bool headSent) {
+  // Nothing of a broken answer has reached the browser yet: it gets an error page
+  // in its place. Otherwise all the browser can be told is the close.
+  if (!headSent) AnswerWithError(502, "The server's answer could not be read.");
+  return Ending::kBrowserConnection;
+}
+
+CRelayWorker::Ending CRelayWorker::RelayTunnel(CReceiveWindow& window) {
+  // Tunnel bytes are the browser's own stream: never framed or filtered.
+  for (;;) {
+    const std::string_view unread = window.Unread();
+    if (!unread.empty()) {
+      if (SendAll(m_browser.Get(), unread.data(), unread.size()) < 0)
+        return Ending::kBrowserConnection;
+      window.Consume(unread.size());
+    }
+    if (window.Receive() != CReceiveWindow::Result::kReceived) return Ending::kBrowserConnection;
+  }
 }

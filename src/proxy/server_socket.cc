@@ -14,21 +14,27 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits for a non-blocking connect to finish; true when it succeeded in time.
-bool WaitConnected(int socket, std::chrono::milliseconds timeout) {
+ConnectFailure FailureOf(int error) {
+  return error == ECONNREFUSED ? ConnectFailure::kRefused : ConnectFailure::kOther;
+}
+
+// Waits for a non-blocking connect to finish; kNone when it succeeded in time.
+ConnectFailure WaitConnected(int socket, std::chrono::milliseconds timeout) {
   const Clock::time_point deadline = Clock::now() + timeout;
   pollfd entry{socket, POLLOUT, 0};
   for (;;) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
+    if (left.count() <= 0) return ConnectFailure::kTimedOut;
     const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
     if (ready > 0) break;
-    if (ready == 0 || errno != EINTR) return false;
+    if (ready == 0) return ConnectFailure::kTimedOut;
+    if (errno != EINTR) return ConnectFailure::kOther;
   }
   int error = 0;
   socklen_t size = sizeof error;
-  return ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+  if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return ConnectFailure::kOther;
+  return error == 0 ? ConnectFailure::kNone : FailureOf(error);
 }
 
 bool MakeBlocking(int socket) {
@@ -39,6 +45,13 @@ bool MakeBlocking(int socket) {
 }  // namespace
 
 CSocket ConnectToAddress(in_addr address, int port, std::chrono::milliseconds timeout) {
+  ConnectFailure failure = ConnectFailure::kNone;
+  return ConnectToAddress(address, port, timeout, failure);
+}
+
+CSocket ConnectToAddress(in_addr address, int port, std::chrono::milliseconds timeout,
+                         ConnectFailure& failure) {
+  failure = ConnectFailure::kOther;
   if (port < 1 || port > 65535) return {};
   CSocket server(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
   if (!server.IsOpen()) return {};
@@ -48,10 +61,16 @@ CSocket ConnectToAddress(in_addr address, int port, std::chrono::milliseconds ti
   target.sin_addr = address;
   if (::connect(server.Get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
     // An interrupted connect goes on in the background like one in progress.
-    if (errno != EINPROGRESS && errno != EINTR) return {};
-    if (!WaitConnected(server.Get(), timeout)) return {};
+    if (errno != EINPROGRESS && errno != EINTR) {
+      failure = FailureOf(errno);
+      return {};
+    }
+    failure = WaitConnected(server.Get(), timeout);
+    if (failure != ConnectFailure::kNone) return {};
   }
+  failure = ConnectFailure::kOther;
   if (!MakeBlocking(server.Get())) return {};
+  failure = ConnectFailure::kNone;
   const int noDelay = 1;
   ::setsockopt(server.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   return server;

@@ -3,10 +3,12 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 CSocket::CSocket(int descriptor) {
   if (descriptor > 0) m_descriptor = std::make_shared<const CDescriptor>(descriptor);
@@ -16,6 +18,20 @@ CSocket::CDescriptor::~CDescriptor() { ::close(value); }
 
 void CSocket::Shutdown() const {
   if (m_descriptor) ::shutdown(m_descriptor->value, SHUT_RDWR);
+}
+
+void CloseAfterAnswer(const CSocket& peer) {
+  constexpr std::chrono::milliseconds kDrainTime{2000};
+  ::shutdown(peer.Get(), SHUT_WR);
+  const auto deadline = std::chrono::steady_clock::now() + kDrainTime;
+  char discard[1024];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd entry{peer.Get(), POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) return;
+    if (ReceiveSome(peer.Get(), discard, sizeof discard) <= 0) return;
+  }
 }
 
 ssize_t SendAll(int socket, const char* bytes, std::size_t length) {

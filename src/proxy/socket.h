@@ -40,6 +40,11 @@ class CSocket {
 // when a send fails. A closed peer gives an error, never SIGPIPE.
 ssize_t SendAll(int socket, const char* bytes, std::size_t length);
 
+// Ends the sending side, then reads what the peer still sends until it closes (for
+// at most two seconds), so that closing never turns an answer just sent into a
+// reset that discards it. The descriptor itself closes with its last handle.
+void CloseAfterAnswer(const CSocket& peer);
+
 // One receive of at most `capacity` bytes, resumed when a signal interrupts it.
 // Returns the bytes received, 0 when the peer closed, -1 on error.
 ssize_t ReceiveSome(int socket, char* buffer, std::size_t capacity);

@@ -1,30 +1,22 @@
-// The request relay's table of its open server connections.
+// The browser connection's table of its open server connections.
 #include "proxy/upstream_table.h"
-
-#include <utility>
 
 void CUpstreamTable::Register(const std::shared_ptr<CUpstreamState>& state) {
   if (!state || state->GetHost().empty()) return;
-  m_entries.try_emplace(Key(state->GetHost(), state->GetPort()), state);
-}
-
-void CUpstreamTable::Replace(const std::shared_ptr<CUpstreamState>& state) {
-  if (!state || state->GetHost().empty()) return;
   auto& entry = m_entries[Key(state->GetHost(), state->GetPort())];
-  if (entry) m_replaced.push_back(std::move(entry));
-  entry = state;
+  if (!entry || entry->IsEnded()) entry = state;
 }
 
-std::shared_ptr<CUpstreamState> CUpstreamTable::Find(const std::string& host, int port) const {
+std::shared_ptr<CUpstreamState> CUpstreamTable::Find(const std::string& host, int port) {
   if (host.empty()) return nullptr;
   const auto entry = m_entries.find(Key(host, port));
-  return entry == m_entries.end() ? nullptr : entry->second;
+  if (entry == m_entries.end()) return nullptr;
+  if (!entry->second->IsEnded()) return entry->second;
+  m_entries.erase(entry);
+  return nullptr;
 }
 
 void CUpstreamTable::CloseAll() {
-  for (const auto& [key, state] : m_entries)
-    if (state) state->GetServerSocket().Shutdown();
-  for (const auto& state : m_replaced) state->GetServerSocket().Shutdown();
+  for (const auto& [key, state] : m_entries) state->GetServerSocket().Shutdown();
   m_entries.clear();
-  m_replaced.clear();
 }

@@ -42,8 +42,6 @@ void ParseAll(const std::vector<char>& chunk, std::size_t size) {
   ParseHeaderLine(chunk.data(), size, names, values);
   ParseFormBody(chunk.data(), size, names, values);
   Check(names.size() == values.size());
-  StartsNewRequest(chunk.data(), size);
-  HasCompleteHeaderBlock(chunk.data(), size);
 }
 
 }  // namespace

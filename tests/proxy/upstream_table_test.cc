@@ -47,53 +47,23 @@ TEST(CUpstreamTable, KeepsConnectionsApartByHostAndPort) {
   EXPECT_EQ(table.GetSize(), 2u);
 }
 
-TEST(CUpstreamTable, CloseAllShutsDownEveryConnectionAlsoReplacedOnes) {
+TEST(CUpstreamTable, AnEndedConnectionIsReplacedAndCloseAllShutsDownTheRest) {
   CUpstreamTable table;
-  CStatePair plain("a.test", 443);
-  CStatePair tunnel("a.test", 443);
+  CStatePair first("a.test", 80);
+  CStatePair next("a.test", 80);
   CStatePair other("b.test", 80);
-  table.Register(plain.state);
+  table.Register(first.state);
   table.Register(other.state);
-  // A CONNECT takes the key over; the plain connection stays open meanwhile.
-  table.Replace(tunnel.state);
-  EXPECT_EQ(table.Find("a.test", 443), tunnel.state);
-  EXPECT_FALSE(plain.WasShutDown());
+  // A server that closed between answers: the next request opens a new connection.
+  first.state->SetEnded();
+  EXPECT_EQ(table.Find("a.test", 80), nullptr);
+  table.Register(next.state);
+  EXPECT_EQ(table.Find("a.test", 80), next.state);
 
   table.CloseAll();
   EXPECT_EQ(table.GetSize(), 0u);
-  EXPECT_TRUE(plain.WasShutDown());
-  EXPECT_TRUE(tunnel.WasShutDown());
+  EXPECT_TRUE(next.WasShutDown());
   EXPECT_TRUE(other.WasShutDown());
-}
-
-TEST(CUpstreamState, KeepsOnlyTheLastUrlAndRefreshesCopiesWhenItChanges) {
-  CUpstreamState state("a.test", 80, CSocket());
-  EXPECT_FALSE(state.IsAllowed());
-  EXPECT_FALSE(state.IsTunnel());
-  std::string url;
-  std::uint64_t seen = 0;
-  state.RefreshLastUrl(url, seen);
-  EXPECT_EQ(url, "");
-
-  state.NoteRequest("http://a.test/1", true);
-  EXPECT_TRUE(state.IsAllowed());
-  state.RefreshLastUrl(url, seen);
-  EXPECT_EQ(url, "http://a.test/1");
-  url = "stale copy kept until the URL changes";
-  state.RefreshLastUrl(url, seen);
-  EXPECT_EQ(url, "stale copy kept until the URL changes");
-
-  // An empty URL keeps the last one; the allowed flag always follows.
-  state.NoteRequest("", false);
-  EXPECT_FALSE(state.IsAllowed());
-  EXPECT_EQ(state.GetLastUrl(), "http://a.test/1");
-  state.NoteRequest("http://a.test/2", false);
-  state.RefreshLastUrl(url, seen);
-  EXPECT_EQ(url, "http://a.test/2");
-
-  state.SetTunnel();
-  EXPECT_TRUE(state.IsTunnel());
-  EXPECT_TRUE(CUpstreamState("b", 443, CSocket(), true).IsTunnel());
 }
 
 }  // namespace

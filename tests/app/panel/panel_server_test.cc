@@ -187,8 +187,9 @@ TEST_F(PanelServerTest, RefusedRequestsChangeNothing) {
   }
   EXPECT_EQ(StatusOf(Get("/", "127.1:" + port)), 403);
   EXPECT_EQ(StatusOf(Get("/api/state", "127.1:" + port)), 403);
-  // A name that resolves nowhere is a request for another server, never the panel's.
-  EXPECT_EQ(StatusOf(Get("/", "evil.example:" + port)), 0);
+  // A name that resolves nowhere is a request for another server, never the panel's:
+  // the proxy answers that it could not reach it.
+  EXPECT_EQ(StatusOf(Get("/", "evil.invalid:" + port)), 502);
   EXPECT_EQ(StatusOf(Post("/api/command", std::string(70000, ' '))), 413);
   EXPECT_EQ(State()["enabled"], true);
   EXPECT_EQ(ReadWholeFile(GetConfigPath()), m_fileBefore);

@@ -1,0 +1,55 @@
+// CAnswerOrder: the answers a browser connection is owed, in the order of its requests.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "proxy/message_framing.h"
+
+class CUpstreamState;
+
+// What a response relay needs of the request its server's next answer is for.
+struct CPendingAnswer {
+  const CUpstreamState* upstream = nullptr;
+  RequestKind kind = RequestKind::kOther;
+  // The request's target, which the rules see with the answer, and whether a rule
+  // exempts the request (and with it the answer) from filtering.
+  std::string url;
+  bool allowed = false;
+};
+
+// Shared by the browser connection's request loop, which notes every request it
+// sends, and the response relays of its server connections, which may send an
+// answer to the browser only when it is the first one owed (RFC 9112 9.3.2: answers
+// go back in the order of the requests). Closing wakes every waiting thread.
+class CAnswerOrder {
+ public:
+  CAnswerOrder() = default;
+  CAnswerOrder(const CAnswerOrder&) = delete;
+  CAnswerOrder& operator=(const CAnswerOrder&) = delete;
+
+  // A request was sent to `answer.upstream`; noted before its first byte leaves.
+  void Expect(CPendingAnswer answer);
+  // The first answer `upstream` owes, or nothing when it owes none (or all is closed).
+  std::optional<CPendingAnswer> FirstOwedBy(const CUpstreamState* upstream) const;
+  // Waits until the first answer owed anywhere is `upstream`'s; false once closed.
+  bool WaitForTurn(const CUpstreamState* upstream);
+  // The answer at the front, `upstream`'s, has reached the browser whole.
+  void Finish(const CUpstreamState* upstream);
+  // Waits until every answer owed has reached the browser; false once closed.
+  bool WaitUntilAllAnswered();
+  // Ends the connection's traffic: every wait returns false from now on.
+  void Close();
+  bool IsClosed() const;
+  std::size_t GetOwedCount() const;
+
+ private:
+  mutable std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::deque<CPendingAnswer> m_owed;
+  bool m_closed = false;
+};

@@ -1,0 +1,58 @@
+// CReceiveWindow: the bytes received from one socket and not yet handled.
+#include "proxy/receive_window.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "proxy/socket.h"
+
+bool CReceiveWindow::WaitForBytes() const {
+  pollfd entry{m_socket, POLLIN, 0};
+  for (;;) {
+    if (::poll(&entry, 1, -1) > 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+CReceiveWindow::Result CReceiveWindow::Receive(Wait wait) {
+  if (m_end - m_begin == kRequestBufferSize) return Result::kFull;
+  if (!m_buffer) {
+    // Waiting comes first: only a connection with bytes to handle takes a buffer.
+    if (wait == Wait::kYes && !WaitForBytes()) return Result::kClosed;
+    m_buffer.emplace();
+    m_begin = m_end = 0;
+  }
+  char* bytes = m_buffer->Get();
+  if (m_end == kRequestBufferSize) {
+    std::memmove(bytes, bytes + m_begin, m_end - m_begin);
+    m_end -= m_begin;
+    m_begin = 0;
+  }
+  const ssize_t received = wait == Wait::kYes
+                               ? ReceiveSome(m_socket, bytes + m_end, kRequestBufferSize - m_end)
+                               : ReceiveWaiting(m_socket, bytes + m_end, kRequestBufferSize - m_end);
+  if (received == kNothingWaiting) {
+    if (IsEmpty()) m_buffer.reset();
+    return Result::kNothingYet;
+  }
+  if (received <= 0) return Result::kClosed;
+  m_end += static_cast<std::size_t>(received);
+  return Result::kReceived;
+}
+
+std::string_view CReceiveWindow::Unread() const {
+  if (!m_buffer) return {};
+  return {m_buffer->Get() + m_begin, m_end - m_begin};
+}
+
+char* CReceiveWindow::UnreadData() { return m_buffer ? m_buffer->Get() + m_begin : nullptr; }
+
+void CReceiveWindow::Consume(std::size_t count) {
+  m_begin += count;
+  if (m_begin < m_end) return;
+  // Nothing left unread: the buffer goes back to the pool until bytes come again.
+  m_buffer.reset();
+  m_begin = m_end = 0;
+}

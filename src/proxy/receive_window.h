@@ -1,0 +1,42 @@
+// CReceiveWindow: the bytes received from one socket and not yet handled.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "proxy/buffer_pool.h"
+
+// A relay reads its peer through a window on one pooled buffer of
+// kRequestBufferSize bytes (and one more, for the 0 that the text functions want
+// after a piece): bytes are received after the unread ones and consumed from the
+// front as they are handled, so a message that begins in the middle of a receive
+// is read from exactly where the one before it ended. The buffer is borrowed only
+// while bytes are unread, so an idle connection holds none.
+class CReceiveWindow {
+ public:
+  explicit CReceiveWindow(int socket) : m_socket(socket) {}
+  CReceiveWindow(const CReceiveWindow&) = delete;
+  CReceiveWindow& operator=(const CReceiveWindow&) = delete;
+
+  enum class Wait { kYes, kNo };
+  // Receives more bytes after the unread ones. kReceived; kNothingYet (only
+  // without waiting); kClosed when the peer ended or failed; kFull when the unread
+  // bytes already fill the buffer.
+  enum class Result { kReceived, kNothingYet, kClosed, kFull };
+  Result Receive(Wait wait = Wait::kYes);
+
+  std::string_view Unread() const;
+  // The unread bytes, writable: the filter rewrites them in place.
+  char* UnreadData();
+  void Consume(std::size_t count);
+  bool IsEmpty() const { return m_begin == m_end; }
+
+ private:
+  bool WaitForBytes() const;
+
+  int m_socket;
+  std::optional<CRelayBuffer> m_buffer;
+  std::size_t m_begin = 0;
+  std::size_t m_end = 0;
+};
