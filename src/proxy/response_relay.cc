@@ -26,6 +26,8 @@ CRelayWorker::Ending CRelayWorker::RelayAnswers() {
     if (full) burst.Begin();
     wait = full ? CReceiveWindow::Wait::kNo : CReceiveWindow::Wait::kYes;
     if (const auto ending = HandleReceived(window, stream)) return *ending;
+    // A short piece ends the burst: what is held leaves before the next wait.
+    if (!full) burst.End();
   }
 }
 
