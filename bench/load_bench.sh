@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Load benchmark: an nginx origin on loopback measured directly, through tinyproxy and through
 # Lumbra with its built-in rules, all in one run; prints every figure with its ratio to direct
-# access and to tinyproxy, and whether Lumbra meets its target.
+# access and to tinyproxy, and whether Lumbra meets its target. With LUMBRA_BASELINE=path, that
+# second Lumbra binary is measured in the same rounds as a baseline: each figure then also shows
+# the baseline's value and Lumbra's ratio to it, and a last line lists the figures where Lumbra
+# is more than 10% worse than the baseline.
 #
 # Needs build/lumbra (build it first: scripts/build.sh; another binary with LUMBRA_BINARY=path)
 # and nginx, tinyproxy, wrk, curl and python3 (scripts/setup-bench.sh installs them). Installs
@@ -15,6 +18,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 helpers="$root/bench/load"
 lumbra_binary=${LUMBRA_BINARY:-$root/build/lumbra}
+baseline_binary=${LUMBRA_BASELINE:-}
 duration=${BENCH_DURATION:-10}
 profile_dir=${BENCH_PROFILE:-}
 profiler=""
@@ -34,6 +38,8 @@ for tool in "${tools[@]}"; do
 done
 export PATH="$PATH:/usr/sbin:/sbin"
 [ -x "$lumbra_binary" ] || fail "$lumbra_binary is missing (build it first: scripts/build.sh)"
+[ -z "$baseline_binary" ] || [ -x "$baseline_binary" ] ||
+  fail "LUMBRA_BASELINE: $baseline_binary is not an executable file"
 
 # wrk, the proxies and the connection holder need two descriptors and more per connection.
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
@@ -63,9 +69,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-read -r origin_port tinyproxy_port lumbra_port < <(python3 -c '
+read -r origin_port tinyproxy_port lumbra_port baseline_port < <(python3 -c '
 import socket
-sockets = [socket.socket() for _ in range(3)]
+sockets = [socket.socket() for _ in range(4)]
 for s in sockets: s.bind(("127.0.0.1", 0))
 print(*(s.getsockname()[1] for s in sockets))')
 origin="127.0.0.1:$origin_port"
@@ -132,25 +138,28 @@ LogLevel Critical
 PidFile "$work/tinyproxy/tinyproxy.pid"
 EOF
   tinyproxy -d -c "$work/tinyproxy/tinyproxy.conf" >"$work/tinyproxy/output.log" 2>&1 &
-  tinyproxy_pid=$!
-  started+=("$tinyproxy_pid")
-  wait_for_port "$tinyproxy_port" "$tinyproxy_pid" tinyproxy "$work/tinyproxy/output.log"
+  pids[tinyproxy]=$!
+  started+=("${pids[tinyproxy]}")
+  wait_for_port "$tinyproxy_port" "${pids[tinyproxy]}" tinyproxy "$work/tinyproxy/output.log"
 }
 
-# Lumbra runs with the built-in configuration, only its port changed.
+# start_lumbra TARGET: Lumbra (or the baseline) runs with the built-in configuration, only its
+# port changed, in configuration and runtime folders of its own, so that the two binaries share
+# neither settings nor the single-instance lock.
 start_lumbra() {
-  local folder="$work/lumbra/config/Lumbra_Corvane"
-  mkdir -p "$folder" "$work/lumbra/runtime"
-  chmod 700 "$work/lumbra/runtime"
-  sed "s|<proxyport>8010</proxyport>|<proxyport>$lumbra_port</proxyport>|" \
+  local target=$1 port folder="$work/$1/config/Lumbra_Corvane"
+  port=$(target_port "$target")
+  mkdir -p "$folder" "$work/$target/runtime"
+  chmod 700 "$work/$target/runtime"
+  sed "s|<proxyport>8010</proxyport>|<proxyport>$port</proxyport>|" \
     "$root/resources/default-config.xml" >"$folder/lumbra.xml"
-  grep -q "<proxyport>$lumbra_port</proxyport>" "$folder/lumbra.xml" ||
+  grep -q "<proxyport>$port</proxyport>" "$folder/lumbra.xml" ||
     fail "the built-in configuration has no proxyport 8010 to replace"
-  XDG_CONFIG_HOME="$work/lumbra/config" XDG_RUNTIME_DIR="$work/lumbra/runtime" \
-    "$lumbra_binary" >"$work/lumbra/output.log" 2>&1 &
-  lumbra_pid=$!
-  started+=("$lumbra_pid")
-  wait_for_port "$lumbra_port" "$lumbra_pid" lumbra "$work/lumbra/output.log"
+  XDG_CONFIG_HOME="$work/$target/config" XDG_RUNTIME_DIR="$work/$target/runtime" \
+    "${binaries[$target]}" >"$work/$target/output.log" 2>&1 &
+  pids[$target]=$!
+  started+=("${pids[$target]}")
+  wait_for_port "$port" "${pids[$target]}" "$target" "$work/$target/output.log"
 }
 
 # curl arguments that send a request to the origin directly or through a proxy port.
@@ -185,7 +194,7 @@ show_filtering() {
     "window.open calls $(count_matches "$pattern_open" "$original") -> $(count_matches "$pattern_open" "$filtered")"
 }
 
-declare -A result
+declare -A result pids binaries=([lumbra]="$lumbra_binary" [baseline]="$baseline_binary")
 
 # start_profile TARGET KEY / stop_profile: a machine-wide perf record around one of Lumbra's
 # measurements, when BENCH_PROFILE names a folder.
@@ -234,14 +243,12 @@ target_port() {
     direct) echo "" ;;
     tinyproxy) echo "$tinyproxy_port" ;;
     lumbra) echo "$lumbra_port" ;;
+    baseline) echo "$baseline_port" ;;
   esac
 }
 
 target_pid() {
-  case $1 in
-    tinyproxy) echo "$tinyproxy_pid" ;;
-    lumbra) echo "$lumbra_pid" ;;
-  esac
+  echo "${pids[$1]}"
 }
 
 # run_big_file TARGET ROUND: the 100 MiB file once; its speed joins the target's list.
@@ -317,15 +324,18 @@ run_held_connections() {
   sleep 2
 }
 
-targets=(direct tinyproxy lumbra)
+# The Lumbra binaries measured: the current one, and the baseline when LUMBRA_BASELINE names one.
+lumbras=(lumbra)
+[ -z "$baseline_binary" ] || lumbras+=(baseline)
+targets=(direct tinyproxy "${lumbras[@]}")
 
-# Each figure is taken for the three targets one after the other, and the 100 MiB
+# Each figure is taken for the targets one after the other, and the 100 MiB
 # runs take turns, so that a machine whose speed drifts during the run (other work,
 # frequency changes) skews the ratios as little as it can.
 measure_all() {
   local target round overflows
   echo "Measuring memory with $held_connections held connections..."
-  for target in tinyproxy lumbra; do run_held_connections "$target"; done
+  for target in tinyproxy "${lumbras[@]}"; do run_held_connections "$target"; done
   echo "Measuring the 1 KiB page with 50 connections..."
   for target in "${targets[@]}"; do run_wrk "$target" 50 /small.html small; done
   echo "Measuring the 200 KiB page with 20 connections, three rounds..."
@@ -355,19 +365,43 @@ ratio() {
 # meets VALUE OP LIMIT: "yes" or "NO".
 meets() {
   awk -v v="$1" -v l="$3" -v op="$2" 'BEGIN {
-    if (v == "-") { print "?"; exit }
+    if (v == "-" || l == "-") { print "?"; exit }
     ok = (op == ">=") ? (v + 0 >= l + 0) : (op == "<=") ? (v + 0 <= l + 0) : (v + 0 == l + 0)
     print ok ? "yes" : "NO" }'
 }
 
 row_format="%-34s %10s %10s %7s %10s %7s %7s  %-22s %s\n"
+# With a baseline, its figure and Lumbra's ratio to it follow the verdict, which then takes a
+# fixed width.
+[ -z "$baseline_binary" ] || row_format="%-34s %10s %10s %7s %10s %7s %7s  %-22s %-4s %10s  %s\n"
+
+# baseline_bound KEY: the ratio to the baseline Lumbra must keep to be at most 10% worse;
+# requests/s and MB/s are better higher, every other figure (time, memory, errors) lower.
+baseline_bound() {
+  case $1 in
+    *.rps | *.mbs) echo ">= 0.9" ;;
+    *) echo "<= 1.1" ;;
+  esac
+}
+
+# The labels of the figures where Lumbra is more than 10% worse than the baseline.
+worse_than_baseline=()
 
 print_row() {
   local label=$1 key=$2 target_text=${3:-} verdict=${4:-}
   local d=${result[direct.$key]:--} t=${result[tinyproxy.$key]:--} l=${result[lumbra.$key]:--}
+  local baseline_cells=() b=${result[baseline.$key]:--} bound limit
+  if [ -n "$baseline_binary" ]; then
+    bound=$(baseline_bound "$key")
+    baseline_cells=("$b" "$(ratio "$l" "$b") ($bound)")
+    # Lumbra's figure is held against the baseline's times the bound rather than the ratio, so
+    # that errors the baseline has none of still count against Lumbra.
+    limit=$(awk -v b="$b" -v f="${bound#* }" 'BEGIN { if (b == "-") print "-"; else print b * f }')
+    [ "$(meets "$l" "${bound% *}" "$limit")" = yes ] || worse_than_baseline+=("$label ($b -> $l)")
+  fi
   # shellcheck disable=SC2059
   printf "$row_format" "$label" "$d" "$t" "$(ratio "$t" "$d")" "$l" "$(ratio "$l" "$d")" \
-    "$(ratio "$l" "$t")" "$target_text" "$verdict"
+    "$(ratio "$l" "$t")" "$target_text" "$verdict" "${baseline_cells[@]}"
 }
 
 print_table() {
@@ -378,7 +412,8 @@ print_table() {
   big_ratio=$(ratio "${result[lumbra.big.mbs]}" "${result[direct.big.mbs]}")
   echo
   # shellcheck disable=SC2059
-  printf "$row_format" figure direct tinyproxy "xdirect" lumbra "xdirect" "xtiny" "Lumbra's target" met
+  printf "$row_format" figure direct tinyproxy "xdirect" lumbra "xdirect" "xtiny" "Lumbra's target" met \
+    ${baseline_binary:+baseline xbase}
   print_row "1 KiB page, 50 conn: requests/s" small.rps ">= 2 x tinyproxy" "$(meets "$small_rps_ratio" ">=" 2)"
   print_row "1 KiB page, 50 conn: p50 ms" small.p50
   print_row "1 KiB page, 50 conn: p99 ms" small.p99 "<= 0.5 x tinyproxy" "$(meets "$small_p99_ratio" "<=" 0.5)"
@@ -393,16 +428,17 @@ print_table() {
   print_row "1 KiB page, $many_connections conn: errors" many.errors "0 errors" "$(meets "${result[lumbra.many.errors]}" "==" 0)"
   print_row "  accept-queue overflows" many.overflows
   echo
-  echo "Held connections (answered, still open): tinyproxy ${result[tinyproxy.rss.state]}; lumbra ${result[lumbra.rss.state]}"
-  local target key state
-  for target in tinyproxy lumbra; do
+  local target key state held=""
+  for target in tinyproxy "${lumbras[@]}"; do held+="${held:+; }$target ${result[$target.rss.state]}"; done
+  echo "Held connections (answered, still open): $held"
+  for target in tinyproxy "${lumbras[@]}"; do
     state=${result[$target.rss.state]}
     [ "${state#*open=}" = "$held_connections" ] ||
       echo "Note: $target closed kept-alive connections after one answer; its RSS per connection covers fewer open ones."
   done
   [ "${result[tinyproxy.small.errors]}" = 0 ] ||
     echo "Note: tinyproxy closes each connection after one answer without saying so; wrk counts every such close as a read error."
-  for target in direct tinyproxy lumbra; do
+  for target in "${targets[@]}"; do
     for key in small page many; do
       [ "${result[$target.$key.errors]}" = 0 ] ||
         echo "Errors, $target, $key: ${result[$target.$key.detail]}"
@@ -411,16 +447,23 @@ print_table() {
   echo "MB = 10^6 bytes; ratios are Lumbra (or tinyproxy) divided by direct access or tinyproxy;"
   echo "wrk: $duration s runs, 2 threads, 5 s timeout; origin: nginx with one worker; $(nproc) cores;"
   echo "load average at the start: $load_at_start (other work on the machine skews every figure)."
+  [ -n "$baseline_binary" ] || return 0
+  echo "baseline: $baseline_binary; xbase is Lumbra divided by the baseline, with the bound it keeps"
+  echo "when at most 10% worse (>= where higher is better, <= where lower is better)."
+  local worse="none"
+  [ ${#worse_than_baseline[@]} = 0 ] || worse=$(printf '%s; ' "${worse_than_baseline[@]}")
+  echo "More than 10% worse than the baseline (baseline -> Lumbra): ${worse%; }"
 }
 
 load_at_start=$(cut -d ' ' -f 1-3 /proc/loadavg)
 start_origin
 start_tinyproxy
-start_lumbra
-check_route direct ""
-check_route tinyproxy "$tinyproxy_port"
-check_route lumbra "$lumbra_port"
+for target in "${lumbras[@]}"; do start_lumbra "$target"; done
+for target in "${targets[@]}"; do check_route "$target" "$(target_port "$target")"; done
 show_filtering
 measure_all
-kill -0 "$lumbra_pid" 2>/dev/null || fail "lumbra ended during the run (see its output above)"
+for target in "${lumbras[@]}"; do
+  kill -0 "${pids[$target]}" 2>/dev/null ||
+    { cat "$work/$target/output.log" >&2; fail "$target ended during the run (see its output above)"; }
+done
 print_table
