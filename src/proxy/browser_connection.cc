@@ -73,7 +73,8 @@ void CBrowserConnection::Run() {
 }
 
 void CBrowserConnection::Finish() {
-  // The response relays and every wait for an answer end with the connection.
+  // A browser that stops sending has left, as far as a proxy can tell: nothing
+  // owed to it is waited for. The response relays and every wait for an answer end with the connection.
   m_order->Close();
   m_browser.Shutdown();
   m_upstreams.CloseAll();
@@ -119,8 +120,12 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
   std::size_t sendLength = headLength;
   bool allowed = false;
   // A blocked request is closed without an answer; its server is never contacted.
-  if (!PrepareRequest(head, sendLength, url, allowed)) return false;
-  if (!m_settings.corporate && target.host.empty()) return false;
+  // The answers owed before it still reach the browser first.
+  if (!PrepareRequest(head, sendLength, url, allowed) ||
+      (!m_settings.corporate && target.host.empty())) {
+    m_order->WaitUntilAllAnswered();
+    return false;
+  }
   if (BodyInHandIsBroken(headLength)) {
     Refuse(400, {}, "The request's body is malformed.");
     return false;
@@ -137,7 +142,13 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
   m_order->Expect({upstream.get(), framing.kind, url, allowed});
   if (SendAll(upstream->GetServerSocket().Get(), head, sendLength) < 0) return false;
   m_input->Consume(headLength);
-  if (!ForwardBody(*upstream)) return false;
+  if (!ForwardBody(*upstream)) {
+    // A request cut off in its body will never be answered: the connection ends
+    // now, without waiting for the answers owed.
+    m_order->Close();
+    upstream->GetServerSocket().Shutdown();
+    return false;
+  }
   // After an upgrade request (or a CONNECT the corporate proxy answers) the
   // answer decides whether the bytes that follow are requests or a tunnel.
   if (!framing.asksUpgrade && framing.kind != RequestKind::kConnect) return true;
@@ -212,7 +223,9 @@ void CBrowserConnection::RefuseUnreachable(const std::string& host, OpenFailure 
   switch (failure) {
     case OpenFailure::kNone:
     case OpenFailure::kNotAllowed:
-      return;  // closed without an answer, like a blocked request
+      // Closed without an answer, like a blocked request.
+      m_order->WaitUntilAllAnswered();
+      return;
     case OpenFailure::kNoSuchName:
       return Refuse(502, host, "The name could not be resolved.");
     case OpenFailure::kRefused:

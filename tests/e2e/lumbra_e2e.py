@@ -185,15 +185,152 @@ def response(body, content_type="text/html", extra=""):
             f"Content-Length: {len(body)}\r\n{extra}\r\n").encode() + body
 
 
+class BadFraming(AssertionError, ValueError):
+    """Bytes that are no well-framed message: a failure when the proxy sent them."""
+
+
+class Stream:
+    """Reads HTTP messages off one socket as they were sent (chunked bodies stay
+    chunked), keeping bytes that arrived early for the next read. A receive that
+    times out fails the test, showing what did arrive; a peer that closed (or
+    reset) mid-message raises EOFError."""
+
+    timeout_fails = True  # a receive that times out fails the test
+
+    def __init__(self, sock):
+        self.sock = sock
+        self.pending = b""
+
+    def _fill(self):
+        try:
+            piece = self.sock.recv(65536)
+        except ConnectionResetError:
+            piece = b""
+        except socket.timeout:
+            if not self.timeout_fails:
+                raise
+            raise AssertionError("nothing more arrived, nor a close, after %r"
+                                 % self.pending) from None
+        if not piece:
+            raise EOFError("the peer closed with %d bytes of a message read" % len(self.pending))
+        self.pending += piece
+
+    def take(self, count):
+        while len(self.pending) < count:
+            self._fill()
+        taken, self.pending = self.pending[:count], self.pending[count:]
+        return taken
+
+    def _take_through(self, marker):
+        while marker not in self.pending:
+            self._fill()
+        return self.take(self.pending.index(marker) + len(marker))
+
+    def head(self):
+        """The next header block, its empty line included."""
+        return self._take_through(b"\r\n\r\n")
+
+    def chunked_body(self):
+        """A chunked body as sent: sizes, extensions, data and trailers. Broken
+        chunks raise BadFraming."""
+        raw = b""
+        while True:
+            line = self._take_through(b"\r\n")
+            raw += line
+            try:
+                size = int(line.split(b";")[0].strip(), 16)
+            except ValueError:
+                raise BadFraming("bad chunk size line after %r" % raw) from None
+            if size == 0:
+                break
+            raw += self.take(size + 2)
+            if not raw.endswith(b"\r\n"):
+                raise BadFraming("chunk data not followed by CRLF in %r" % raw)
+        while True:
+            line = self._take_through(b"\r\n")
+            raw += line
+            if line == b"\r\n":
+                return raw
+
+    def body(self, head, until_close=False):
+        if header_value(head, b"transfer-encoding").lower().endswith(b"chunked"):
+            return self.chunked_body()
+        length = content_length(head)
+        if length is not None:
+            return self.take(length)
+        return self.until_closed() if until_close else b""
+
+    def request(self):
+        head = self.head()
+        return head, self.body(head)
+
+    def answer(self, method="GET"):
+        """The next answer, interim ones included: (head, body)."""
+        head = self.head()
+        try:
+            status = int(head.split(b" ", 2)[1])
+        except (IndexError, ValueError):
+            raise BadFraming("no status line in %r" % head) from None
+        if method == "HEAD" or status < 200 or status in (204, 304):
+            return head, b""
+        return head, self.body(head, until_close=True)
+
+    def final_answer(self, method="GET"):
+        """The next answer that is not an interim (1xx) one."""
+        while True:
+            head, body = self.answer(method)
+            if not head.startswith(b"HTTP/1.1 1"):
+                return head, body
+
+    def until_closed(self):
+        """Everything up to the peer's close."""
+        while True:
+            try:
+                self._fill()
+            except EOFError:
+                rest, self.pending = self.pending, b""
+                return rest
+
+
+def header_value(head, name):
+    """The value of the first header line called `name` (lower case bytes), b"" if none."""
+    for line in head.split(b"\r\n")[1:]:
+        key, _, value = line.partition(b":")
+        if key.strip().lower() == name:
+            return value.strip()
+    return b""
+
+
+def chunked(*pieces, extension=b"", trailers=b""):
+    """`pieces` as a chunked body, each chunk with the given extension text."""
+    body = b"".join(b"%x%s\r\n%s\r\n" % (len(p), extension, p) for p in pieces)
+    return body + b"0\r\n" + trailers + b"\r\n"
+
+
+class Closing(list):
+    """An Origin answer (its pieces) after which the origin closes the connection."""
+
+
+class Upgrading(list):
+    """An Origin answer (its pieces) after which the origin echoes every byte it
+    receives, keeping a copy in `Origin.tunnelled`."""
+
+
 class Origin:
     """A keep-alive HTTP origin on loopback. `handler(request_bytes)` returns the
-    answer: bytes, or a list of byte pieces sent with a pause between them. It
-    counts accepted connections and keeps every request it read."""
+    answer: bytes, or a list of byte pieces sent with a pause between them (a
+    Closing list closes the connection after them, an Upgrading list turns it into
+    an echo), or None to close without answering. Request bodies are read by
+    Content-Length or chunked; a request asking for "100-continue" is answered
+    "100 Continue" before its body is read. It counts accepted connections, keeps
+    every request it read and every byte it received (`received`)."""
 
     def __init__(self, handler=None, pause=0.3):
         self.handler = handler or (lambda request: response("hello"))
         self.pause = pause
         self.requests = []
+        self.received = b""
+        self.tunnelled = b""
         self.connections = 0
         self.lock = threading.Lock()
         self.listener = socket.socket()
@@ -219,23 +356,19 @@ class Origin:
 
     def _serve(self, conn):
         conn.settimeout(WAIT)
+        stream = _RecordingStream(conn, self)
         try:
-            pending = b""
             while self.running:
-                while b"\r\n\r\n" not in pending:
-                    piece = conn.recv(65536)
-                    if not piece:
-                        return
-                    pending += piece
-                end = pending.index(b"\r\n\r\n") + 4
-                head, pending = pending[:end], pending[end:]
-                length = content_length(head) or 0
-                while len(pending) < length:
-                    piece = conn.recv(65536)
-                    if not piece:
-                        return
-                    pending += piece
-                request, pending = head + pending[:length], pending[length:]
+                try:
+                    head = stream.head()
+                except EOFError:
+                    return
+                if header_value(head, b"expect").lower() == b"100-continue":
+                    conn.sendall(b"HTTP/1.1 100 Continue\r\n\r\n")
+                try:
+                    request = head + stream.body(head)
+                except (EOFError, ValueError):
+                    return
                 with self.lock:
                     self.requests.append(request)
                 answer = self.handler(request)
@@ -246,10 +379,26 @@ class Origin:
                     if index:
                         time.sleep(self.pause)
                     conn.sendall(piece)
+                if isinstance(answer, Closing):
+                    return
+                if isinstance(answer, Upgrading):
+                    self._echo(conn, stream)
+                    return
         except OSError:
             return
         finally:
             conn.close()
+
+    def _echo(self, conn, stream):
+        data, stream.pending = stream.pending, b""
+        while True:
+            if data:
+                with self.lock:
+                    self.tunnelled += data
+                conn.sendall(data)
+            data = conn.recv(65536)
+            if not data:
+                return
 
     def close(self):
         self.running = False
@@ -266,3 +415,21 @@ class Origin:
 
     def __exit__(self, *exc):
         self.close()
+
+
+class _RecordingStream(Stream):
+    """A Stream that adds every byte it receives to its origin's `received`."""
+
+    timeout_fails = False
+
+    def __init__(self, sock, origin):
+        super().__init__(sock)
+        self.origin = origin
+
+    def _fill(self):
+        before = len(self.pending)
+        try:
+            super()._fill()
+        finally:
+            with self.origin.lock:
+                self.origin.received += self.pending[before:]
