@@ -91,18 +91,20 @@ bool ReadRequestLine(std::string_view line, RequestKind& kind) {
 }
 
 // HTTP-version SP 3DIGIT [SP reason-phrase] (RFC 9112 section 4); the blank before
-// an empty reason may be missing. Codes below 100 have no class and are refused.
+// an empty reason may be missing. Codes below 100 have no class and are refused, and
+// so is a NUL in the reason.
 bool ReadStatusLine(std::string_view line, int& status) {
   if (line.size() < 12 || !IsHttp1Version(line.substr(0, 8)) || line[8] != ' ') return false;
   const std::string_view code = line.substr(9, 3);
   if (!std::all_of(code.begin(), code.end(), IsDigit) || code[0] == '0') return false;
-  if (line.size() > 12 && line[12] != ' ') return false;
+  if (line.size() > 12 && (line[12] != ' ' || line.find('\0') != kNotFound)) return false;
   status = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
   return true;
 }
 
-// What the header lines say about the framing of the body.
+// What the start line and the header lines say about the framing of the body.
 struct CFramingFields {
+  bool http10 = false;  // an HTTP/1.0 message, where Transfer-Encoding frames nothing
   bool transferEncoding = false;
   std::string_view finalCoding;  // the last coding named over all Transfer-Encoding lines
   bool contentLength = false;
@@ -164,6 +166,8 @@ FramingError ReadField(std::string_view line, CFramingFields& fields) {
   const std::string_view name = line.substr(0, colon);
   if (!IsToken(name)) return FramingError::kBadHeaderLine;
   const std::string_view value = TrimOws(line.substr(colon + 1));
+  // A NUL would end the text for readers that stop there (RFC 9110 section 5.5).
+  if (value.find('\0') != kNotFound) return FramingError::kBadHeaderLine;
   if (EqualsNoCase(name, "Transfer-Encoding")) NoteCodings(value, fields);
   if (EqualsNoCase(name, "Content-Length")) NoteContentLength(value, fields);
   if (EqualsNoCase(name, "Upgrade")) fields.upgrade = true;
@@ -184,11 +188,13 @@ FramingError ReadFields(std::string_view head, std::size_t pos, CFramingFields& 
 bool IsChunked(std::string_view coding) { return EqualsNoCase(coding, "chunked"); }
 
 // A request's body (RFC 9112 section 6.3): chunked only as the final coding, and
-// never together with a length, which could be read two ways.
+// never together with a length, which could be read two ways. In HTTP/1.0 a
+// Transfer-Encoding makes the framing faulty (section 6.1): a server of that version
+// would not read the chunks.
 FramingError SetRequestBody(const CFramingFields& fields, CRequestHead& head) {
   if (fields.transferEncoding) {
     if (fields.contentLength) return FramingError::kLengthAndChunked;
-    if (!IsChunked(fields.finalCoding)) return FramingError::kBadTransferEncoding;
+    if (fields.http10 || !IsChunked(fields.finalCoding)) return FramingError::kBadTransferEncoding;
     head.body = BodyFraming::kChunked;
     return FramingError::kNone;
   }
@@ -200,7 +206,8 @@ FramingError SetRequestBody(const CFramingFields& fields, CRequestHead& head) {
 }
 
 // An answer's body (RFC 9112 section 6.3). Interim answers come first: a 100 to a
-// HEAD request is still followed by the final answer.
+// HEAD request is still followed by the final answer. An HTTP/1.0 answer with a
+// Transfer-Encoding has faulty framing (section 6.1) and runs until the server closes.
 void SetResponseBody(const CFramingFields& fields, RequestKind request, CResponseHead& head) {
   const int status = head.status;
   if (status == 101) {
@@ -215,7 +222,8 @@ void SetResponseBody(const CFramingFields& fields, RequestKind request, CRespons
   }
   if (fields.transferEncoding) {
     if (fields.contentLength) head.error = FramingError::kLengthAndChunked;
-    head.body = IsChunked(fields.finalCoding) ? BodyFraming::kChunked : BodyFraming::kUntilClose;
+    const bool chunked = !fields.http10 && IsChunked(fields.finalCoding);
+    head.body = chunked ? BodyFraming::kChunked : BodyFraming::kUntilClose;
     return;
   }
   if (!fields.contentLength) {
@@ -261,13 +269,15 @@ std::size_t FindHeadEnd(std::string_view bytes) {
 CRequestHead ReadRequestHead(std::string_view head) {
   CRequestHead result;
   std::size_t pos = 0;
+  const std::string_view startLine = NextLine(head, pos);
   if (HasBareCr(head)) {
     result.error = FramingError::kBareCr;
-  } else if (!ReadRequestLine(NextLine(head, pos), result.kind)) {
+  } else if (!ReadRequestLine(startLine, result.kind)) {
     result.error = FramingError::kBadStartLine;
   }
   if (result.error != FramingError::kNone) return result;
   CFramingFields fields;
+  fields.http10 = startLine.ends_with("HTTP/1.0");
   result.error = ReadFields(head, pos, fields);
   result.asksUpgrade = fields.upgrade;
   // A CONNECT request has no content; the tunnel starts after its head (RFC 9110 9.3.6).
@@ -280,13 +290,15 @@ CRequestHead ReadRequestHead(std::string_view head) {
 CResponseHead ReadResponseHead(std::string_view head, RequestKind request) {
   CResponseHead result;
   std::size_t pos = 0;
+  const std::string_view statusLine = NextLine(head, pos);
   if (HasBareCr(head)) {
     result.error = FramingError::kBareCr;
-  } else if (!ReadStatusLine(NextLine(head, pos), result.status)) {
+  } else if (!ReadStatusLine(statusLine, result.status)) {
     result.error = FramingError::kBadStartLine;
   }
   if (result.error != FramingError::kNone) return result;
   CFramingFields fields;
+  fields.http10 = statusLine.starts_with("HTTP/1.0");
   result.error = ReadFields(head, pos, fields);
   if (result.error != FramingError::kNone) return result;
   SetResponseBody(fields, request, result);
@@ -297,8 +309,10 @@ CResponseHead ReadResponseHead(std::string_view head, RequestKind request) {
   return result;
 }
 
-CBodyReader::CBodyReader(BodyFraming framing, std::uint64_t contentLength)
-    : m_framing(framing), m_left(framing == BodyFraming::kContentLength ? contentLength : 0) {}
+CBodyReader::CBodyReader(BodyFraming framing, std::uint64_t contentLength, bool crlfOnly)
+    : m_framing(framing),
+      m_left(framing == BodyFraming::kContentLength ? contentLength : 0),
+      m_crlfOnly(crlfOnly) {}
 
 bool CBodyReader::IsDone() const {
   switch (m_framing) {
@@ -336,25 +350,27 @@ CBodyReader::CStep CBodyReader::Consume(std::string_view bytes) {
 // chunked-body (RFC 9112 section 7.1), one piece at a time: chunk data is taken
 // whole, the lines around it byte by byte.
 CBodyReader::CStep CBodyReader::ConsumeChunked(std::string_view bytes) {
+  if (m_chunk == ChunkState::kData) {
+    const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(m_left, bytes.size()));
+    m_left -= take;
+    if (m_left == 0) m_chunk = ChunkState::kDataCr;
+    return {take, false, FramingError::kNone, true};
+  }
   std::size_t at = 0;
-  while (at < bytes.size() && m_chunk != ChunkState::kDone) {
-    if (m_chunk == ChunkState::kData) {
-      const auto take =
-          static_cast<std::size_t>(std::min<std::uint64_t>(m_left, bytes.size() - at));
-      at += take;
-      m_left -= take;
-      if (m_left == 0) m_chunk = ChunkState::kDataCr;
-      continue;
-    }
-    if (!StepChunkByte(bytes[at])) return {at, false, FramingError::kBadChunk};
+  while (at < bytes.size() && m_chunk != ChunkState::kDone && m_chunk != ChunkState::kData) {
+    if (!StepChunkByte(bytes[at])) return {at, false, FramingError::kBadChunk, false};
     ++at;
   }
-  return {at, m_chunk == ChunkState::kDone, FramingError::kNone};
+  return {at, m_chunk == ChunkState::kDone, FramingError::kNone, false};
 }
 
-// A bare LF ends every line as well as CRLF does (RFC 9112 section 2.2); a CR must
-// be followed by LF. Chunk extensions and trailer lines pass unread.
+// A bare LF ends every line as well as CRLF does (RFC 9112 section 2.2), unless
+// only CRLF is allowed; a CR must be followed by LF. Chunk extensions and trailer
+// lines pass unread.
 bool CBodyReader::StepChunkByte(char c) {
+  const bool lfExpected = m_chunk == ChunkState::kSizeLf || m_chunk == ChunkState::kDataLf ||
+                          m_chunk == ChunkState::kTrailerLf || m_chunk == ChunkState::kLastLf;
+  if (c == '\n' && m_crlfOnly && !lfExpected) return false;
   switch (m_chunk) {
     case ChunkState::kSize:
       return StepSizeByte(c);
@@ -383,7 +399,7 @@ bool CBodyReader::StepChunkByte(char c) {
     case ChunkState::kTrailerLf:
     case ChunkState::kLastLf:
       if (c != '\n') return false;
-      m_chunk = m_chunk == ChunkState::kDataLf    ? ChunkState::kSize
+      m_chunk = m_chunk == ChunkState::kDataLf      ? ChunkState::kSize
                 : m_chunk == ChunkState::kTrailerLf ? ChunkState::kTrailerStart
                                                     : ChunkState::kDone;
       return true;
@@ -430,11 +446,15 @@ CMessageStream::CEvent CMessageStream::Next(std::string_view input, std::size_t 
 }
 
 CMessageStream::CEvent CMessageStream::NextHead(std::string_view input, std::size_t maxHead) {
-  // Empty lines before a request line are ignored (RFC 9112 section 2.2).
-  const std::size_t skip = m_side == Side::kRequests ? LeadingEmptyLines(input) : 0;
-  if (skip > 0) {
-    m_headScanned = 0;
-    return {Event::kSkip, skip};
+  if (m_side == Side::kRequests) {
+    // Empty lines before a request line are ignored (RFC 9112 section 2.2); a lone
+    // CR may begin one, so it is neither a header block nor too large.
+    const std::size_t skip = LeadingEmptyLines(input);
+    if (skip > 0) {
+      m_headScanned = 0;
+      return {Event::kSkip, skip};
+    }
+    if (input == "\r") return {};
   }
   const std::size_t limit = std::min(input.size(), maxHead);
   if (m_headScanned > limit) m_headScanned = 0;
@@ -453,7 +473,7 @@ CMessageStream::CEvent CMessageStream::ReadHead(std::string_view head) {
   if (m_side == Side::kRequests) {
     m_request = ReadRequestHead(head);
     error = m_request.error;
-    m_body = CBodyReader(m_request.body, m_request.contentLength);
+    m_body = CBodyReader(m_request.body, m_request.contentLength, true);
   } else {
     m_response = ReadResponseHead(head, m_answerTo);
     error = m_response.error;
@@ -475,7 +495,7 @@ CMessageStream::CEvent CMessageStream::NextInMessage(std::string_view input) {
   if (input.empty()) return {};
   const CBodyReader::CStep step = m_body.Consume(input);
   if (step.error != FramingError::kNone) return Fail(step.error);
-  return {Event::kBody, step.consumed};
+  return {Event::kBody, step.consumed, step.content};
 }
 
 CMessageStream::CEvent CMessageStream::EndMessage() {
@@ -496,8 +516,7 @@ CMessageStream::CEvent CMessageStream::Close() {
   if (m_error != FramingError::kNone) return {Event::kError, 0};
   if (m_inMessage) {
     const BodyFraming framing = CurrentFraming();
-    if (framing == BodyFraming::kUntilClose || framing == BodyFraming::kTunnel ||
-        m_body.IsDone())
+    if (framing == BodyFraming::kUntilClose || framing == BodyFraming::kTunnel || m_body.IsDone())
       return EndMessage();
     return Fail(FramingError::kCutShort);
   }

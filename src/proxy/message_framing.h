@@ -19,16 +19,18 @@ enum class BodyFraming {
 // Why a message cannot be framed safely; a proxy refuses it rather than guess.
 enum class FramingError {
   kNone,
-  kBadStartLine,            // no method, target and HTTP/1.x version; no status code
-  kBareCr,                  // a CR that does not end a line (RFC 9112 section 2.2)
-  kFoldedLine,              // a header line continued on the next (obs-fold, section 5.2)
-  kBadHeaderLine,           // no colon, or a name that is empty or not a token (blanks included)
-  kLengthAndChunked,        // both Content-Length and Transfer-Encoding (section 6.1)
-  kBadTransferEncoding,     // a request whose final coding is not chunked (section 6.3)
-  kBadContentLength,        // not a number, or differing values (section 6.3)
-  kBadChunk,                // a chunk size line or chunk end that is not well-formed
-  kHeadTooLarge,            // no end of the header block within the size allowed
-  kCutShort,                // the sender closed inside a message
+  kBadStartLine,         // no method, target and HTTP/1.x version; no status code
+  kBareCr,               // a CR that does not end a line (RFC 9112 section 2.2)
+  kFoldedLine,           // a header line continued on the next (obs-fold, section 5.2)
+  kBadHeaderLine,        // no colon, a name that is empty or not a token (blanks
+                         // included), or a NUL in the value
+  kLengthAndChunked,     // both Content-Length and Transfer-Encoding (section 6.1)
+  kBadTransferEncoding,  // a request whose final coding is not chunked (section 6.3),
+                         // or an HTTP/1.0 request with any (section 6.1)
+  kBadContentLength,     // not a number, or differing values (section 6.3)
+  kBadChunk,             // a chunk size line or chunk end that is not well-formed
+  kHeadTooLarge,         // no end of the header block within the size allowed
+  kCutShort,             // the sender closed inside a message
 };
 
 // The method of a request, as far as the framing of its answer depends on it.
@@ -70,14 +72,20 @@ CResponseHead ReadResponseHead(std::string_view head, RequestKind request);
 class CBodyReader {
  public:
   CBodyReader() = default;
-  CBodyReader(BodyFraming framing, std::uint64_t contentLength);
+  // `crlfOnly`: chunk lines must end with CRLF. A request body goes on to a server
+  // that may not take a bare LF as a line end, so for requests only one reading is
+  // safe; answers, read by the browser, may end lines with a bare LF too.
+  CBodyReader(BodyFraming framing, std::uint64_t contentLength, bool crlfOnly = false);
 
   // How many of the leading `bytes` belong to the body (chunk sizes, extensions,
   // and trailers included): they pass on as they are.
+  // Chunk data and the chunk framing around it (sizes, extensions, line ends,
+  // trailers) come in separate steps, so that a caller can tell them apart.
   struct CStep {
     std::size_t consumed = 0;
     bool done = false;  // the body ended after `consumed` bytes
     FramingError error = FramingError::kNone;
+    bool content = true;  // the bytes are the body's content, not chunk framing
   };
   CStep Consume(std::string_view bytes);
 
@@ -86,16 +94,16 @@ class CBodyReader {
 
  private:
   enum class ChunkState {
-    kSize,         // hex digits of a chunk size
-    kExtension,    // after the size: chunk extensions up to the line end
-    kSizeLf,       // the LF after a size line's CR
-    kData,         // chunk data
-    kDataCr,       // the CR after chunk data
-    kDataLf,       // the LF after chunk data
-    kTrailerStart, // the start of a trailer line or of the final empty line
-    kTrailerLine,  // inside a trailer line
-    kTrailerLf,    // the LF after a trailer line's CR
-    kLastLf,       // the LF of the final empty line
+    kSize,          // hex digits of a chunk size
+    kExtension,     // after the size: chunk extensions up to the line end
+    kSizeLf,        // the LF after a size line's CR
+    kData,          // chunk data
+    kDataCr,        // the CR after chunk data
+    kDataLf,        // the LF after chunk data
+    kTrailerStart,  // the start of a trailer line or of the final empty line
+    kTrailerLine,   // inside a trailer line
+    kTrailerLf,     // the LF after a trailer line's CR
+    kLastLf,        // the LF of the final empty line
     kDone,
   };
   CStep ConsumeChunked(std::string_view bytes);
@@ -108,6 +116,7 @@ class CBodyReader {
   std::uint64_t m_left = 0;  // bytes left of the body or of the current chunk
   ChunkState m_chunk = ChunkState::kSize;
   int m_sizeDigits = 0;
+  bool m_crlfOnly = false;
 };
 
 // Both of the above for a stream of messages on one connection, in order.
@@ -132,6 +141,8 @@ class CMessageStream {
   struct CEvent {
     Event type = Event::kNeedMore;
     std::size_t length = 0;
+    // kBody only: false for chunk framing, which passes on but is no page text.
+    bool content = true;
   };
 
   // The next event over `input`, the unread bytes that follow the previous event.

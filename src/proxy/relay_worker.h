@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "proxy/answer_order.h"
 #include "proxy/config_snapshot.h"
@@ -52,6 +53,8 @@ class CRelayWorker {
   // Filters (unless exempt) and sends `length` bytes at `bytes` to the browser.
   bool SendPiece(char* bytes, std::size_t length);
   bool FilterPiece(char* bytes, std::size_t length);
+  // The same for a piece of a chunked answer, whose chunk framing stays untouched.
+  bool FilterChunkedPiece(char* bytes, std::size_t length);
   Ending OnServerClosed(CMessageStream& stream);
   Ending OnBrokenAnswer(bool headSent);
   // Sends a short error page, once the browser is owed this answer.
@@ -70,6 +73,12 @@ class CRelayWorker {
   bool m_hasTurn = false;
   // Bytes of the current (final) answer have reached the browser.
   bool m_answerShown = false;
+  // Where the chunk sizes, line ends and trailers lie in the piece being gathered.
+  struct CByteRange {
+    std::size_t offset;
+    std::size_t length;
+  };
+  std::vector<CByteRange> m_chunkFraming;
   // Elements the rules were removing when this worker's last piece ended.
   COpenDepths m_openDepths;
 };

@@ -1,5 +1,6 @@
 // The response relay: one server's answers, framed, back to the browser in turn.
 #include <algorithm>
+#include <cstring>
 
 #include "proxy/image_chunk.h"
 #include "proxy/relay_worker.h"
@@ -54,6 +55,8 @@ std::optional<CRelayWorker::Ending> CRelayWorker::HandleReceived(CReceiveWindow&
       // A new answer starts inside no element the rules were removing.
       std::fill(m_openDepths.begin(), m_openDepths.end(), 0);
     }
+    if (event.type == CMessageStream::Event::kBody && !event.content)
+      m_chunkFraming.push_back({read - sent, event.length});
     read += event.length;
     if (event.type == CMessageStream::Event::kHead || event.type == CMessageStream::Event::kBody)
       continue;
@@ -92,9 +95,11 @@ bool CRelayWorker::BeginAnswer(CMessageStream& stream) {
 
 bool CRelayWorker::SendPiece(char* bytes, std::size_t length) {
   if (length == 0) return true;
-  if (!FilterPiece(bytes, length)) return false;
+  const bool passed = m_chunkFraming.empty() ? FilterPiece(bytes, length)
+                                             : FilterChunkedPiece(bytes, length);
+  m_chunkFraming.clear();
   // A browser that is gone ends the relay instead of draining the server.
-  return SendAll(m_browser.Get(), bytes, length) >= 0;
+  return passed && SendAll(m_browser.Get(), bytes, length) >= 0;
 }
 
 bool CRelayWorker::FilterPiece(char* bytes, std::size_t length) {
@@ -113,6 +118,34 @@ bool CRelayWorker::FilterPiece(char* bytes, std::size_t length) {
   }
   bytes[length] = following;
   return !blocked;
+}
+
+bool CRelayWorker::FilterChunkedPiece(char* bytes, std::size_t length) {
+  if (!m_settings.filterActive || m_answer.allowed) return true;
+  // The rules see the page without its chunk sizes and line ends, gathered into a
+  // second buffer, so that a rule never blanks the framing the browser reads by
+  // and text split across two chunks is still found.
+  const CRelayBuffer gathered;
+  char* content = gathered.Get();
+  std::size_t contentLength = 0;
+  std::size_t from = 0;
+  for (const CByteRange& framing : m_chunkFraming) {
+    std::memcpy(content + contentLength, bytes + from, framing.offset - from);
+    contentLength += framing.offset - from;
+    from = framing.offset + framing.length;
+  }
+  std::memcpy(content + contentLength, bytes + from, length - from);
+  contentLength += length - from;
+  if (!FilterPiece(content, contentLength)) return false;
+  contentLength = 0;
+  from = 0;
+  for (const CByteRange& framing : m_chunkFraming) {
+    std::memcpy(bytes + from, content + contentLength, framing.offset - from);
+    contentLength += framing.offset - from;
+    from = framing.offset + framing.length;
+  }
+  std::memcpy(bytes + from, content + contentLength, length - from);
+  return true;
 }
 
 CRelayWorker::Ending CRelayWorker::OnServerClosed(CMessageStream& stream) {

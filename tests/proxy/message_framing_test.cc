@@ -82,7 +82,8 @@ class CFramer {
 
  private:
   void ExpectNext() {
-    if (m_nextKind < m_feed.answersTo.size()) m_stream.ExpectAnswerTo(m_feed.answersTo[m_nextKind++]);
+    if (m_nextKind < m_feed.answersTo.size())
+      m_stream.ExpectAnswerTo(m_feed.answersTo[m_nextKind++]);
   }
 
   void Note(const CMessageStream::CEvent& event) {
@@ -178,7 +179,7 @@ TEST(MessageFramingHeadEnd, FindsEveryFormOfEmptyLineAndNothingElse) {
   EXPECT_EQ(FindHeadEnd("GET / HTTP/1.1\r\n\r \r\n"), 0u);
   EXPECT_EQ(FindHeadEnd(""), 0u);
   // A NUL inside does not end the search.
-  const std::string withNul("GET / HTTP/1.1\r\nX: a\0b\r\n\r\n", 27);
+  const std::string withNul("GET / HTTP/1.1\r\nX: a\0b\r\n\r\n", 26);
   EXPECT_EQ(FindHeadEnd(withNul), withNul.size());
 }
 
@@ -214,6 +215,8 @@ TEST(MessageFramingRequestHead, MalformedHeaderLinesAreRefused) {
   EXPECT_EQ(RequestError(Request("Transfer-Encoding\t: chunked\r\n")),
             FramingError::kBadHeaderLine);
   EXPECT_EQ(RequestError(Request(std::string("X\0Y: 1\r\n", 8))), FramingError::kBadHeaderLine);
+  // Other readers of the head stop at a NUL; the framing must not read past it unnoticed.
+  EXPECT_EQ(RequestError(Request(std::string("X: a\0\r\n", 7))), FramingError::kBadHeaderLine);
   // Blanks after the colon and an empty value are fine.
   EXPECT_EQ(RequestError(Request("X-A:\r\nX-B:   2  \r\n")), FramingError::kNone);
 }
@@ -237,6 +240,9 @@ TEST(MessageFramingRequestHead, TransferEncodingMustEndInChunkedAndStandAlone) {
   EXPECT_EQ(RequestError(Request("Transfer-Encoding: chunkedx\r\n")),
             FramingError::kBadTransferEncoding);
   EXPECT_EQ(RequestError(Request("Transfer-Encoding:\r\n")), FramingError::kBadTransferEncoding);
+  // An HTTP/1.0 server would not read the chunks, and would take them for the next request.
+  EXPECT_EQ(RequestError("POST / HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n"),
+            FramingError::kBadTransferEncoding);
   head = ReadRequestHead(Request("Transfer-Encoding: chunked\r\nContent-Length: 5\r\n"));
   EXPECT_EQ(head.error, FramingError::kLengthAndChunked);
   EXPECT_EQ(head.body, BodyFraming::kNone);
@@ -257,9 +263,8 @@ TEST(MessageFramingRequestHead, ContentLengthIsOneDecimalNumber) {
   head = ReadRequestHead(Request("Content-Length: 9223372036854775807\r\n"));
   EXPECT_EQ(head.contentLength, 9223372036854775807u);
 
-  for (const char* bad :
-       {"12, 13", "+5", "-5", "", "5a", "0x10", "5 5", "5,", ",5", "9223372036854775808",
-        "99999999999999999999999"})
+  for (const char* bad : {"12, 13", "+5", "-5", "", "5a", "0x10", "5 5", "5,", ",5",
+                          "9223372036854775808", "99999999999999999999999"})
     EXPECT_EQ(RequestError(Request(std::string("Content-Length: ") + bad + "\r\n")),
               FramingError::kBadContentLength)
         << bad;
@@ -291,6 +296,7 @@ TEST(MessageFramingAnswerHead, StatusLineNeedsVersionAndThreeDigits) {
     EXPECT_EQ(AnswerError(bad), FramingError::kBadStartLine) << bad;
   EXPECT_EQ(AnswerError("HTTP/1.1 200 OK\r\n folded\r\n\r\n"), FramingError::kFoldedLine);
   EXPECT_EQ(AnswerError("HTTP/1.1 200 O\rK\r\n\r\n"), FramingError::kBareCr);
+  EXPECT_EQ(AnswerError(std::string("HTTP/1.1 200 O\0K\r\n\r\n", 21)), FramingError::kBadStartLine);
   EXPECT_EQ(AnswerError("HTTP/1.1 200 OK\r\nServer : x\r\n\r\n"), FramingError::kBadHeaderLine);
 }
 
@@ -320,9 +326,9 @@ TEST(MessageFramingAnswerHead, BodyDependsOnStatusAndRequest) {
       {Answer("HTTP/1.1 200 OK", chunked), RequestKind::kOther, BodyFraming::kChunked, false},
       {Answer("HTTP/1.1 200 OK", "Transfer-Encoding: chunked, gzip\r\n"), RequestKind::kOther,
        BodyFraming::kUntilClose, false},
-      {Answer("HTTP/1.1 200 OK", length), RequestKind::kOther, BodyFraming::kContentLength,
-       false},
+      {Answer("HTTP/1.1 200 OK", length), RequestKind::kOther, BodyFraming::kContentLength, false},
       {Answer("HTTP/1.0 200 OK", ""), RequestKind::kOther, BodyFraming::kUntilClose, false},
+      {Answer("HTTP/1.0 200 OK", chunked), RequestKind::kOther, BodyFraming::kUntilClose, false},
   };
   for (const CCase& c : cases) {
     const CResponseHead head = ReadResponseHead(c.head, c.request);
@@ -334,10 +340,10 @@ TEST(MessageFramingAnswerHead, BodyDependsOnStatusAndRequest) {
             FramingError::kLengthAndChunked);
   EXPECT_EQ(AnswerError(Answer("HTTP/1.1 200 OK", "Content-Length: 1, 2\r\n")),
             FramingError::kBadContentLength);
-  EXPECT_EQ(ReadResponseHead(Answer("HTTP/1.1 200 OK", "Content-Length: 0\r\n"),
-                             RequestKind::kOther)
-                .body,
-            BodyFraming::kContentLength);
+  EXPECT_EQ(
+      ReadResponseHead(Answer("HTTP/1.1 200 OK", "Content-Length: 0\r\n"), RequestKind::kOther)
+          .body,
+      BodyFraming::kContentLength);
 }
 
 TEST(MessageFramingBodyReader, LengthCountsDownAndLeavesTheRest) {
@@ -373,10 +379,23 @@ CBodyReader::CStep ChunkedByteByByte(const std::string& body) {
   return total;
 }
 
+// Consumes `bytes` step by step, as long as the reader takes any: chunk data and
+// chunk framing come in separate steps.
+CBodyReader::CStep ConsumeAll(CBodyReader& reader, std::string_view bytes) {
+  CBodyReader::CStep total;
+  for (;;) {
+    const CBodyReader::CStep step = reader.Consume(bytes.substr(total.consumed));
+    total.consumed += step.consumed;
+    total.error = step.error;
+    total.done = step.done;
+    if (step.done || step.error != FramingError::kNone || step.consumed == 0) return total;
+  }
+}
+
 TEST(MessageFramingBodyReader, ChunkedEndsExactlyAfterTrailersInAnyPieces) {
   const std::string after = "GET / HTTP/1.1\r\n\r\n";
   CBodyReader whole(BodyFraming::kChunked, 0);
-  const CBodyReader::CStep step = whole.Consume(kChunkedBody + after);
+  const CBodyReader::CStep step = ConsumeAll(whole, kChunkedBody + after);
   EXPECT_EQ(step.error, FramingError::kNone);
   EXPECT_TRUE(step.done);
   EXPECT_EQ(step.consumed, kChunkedBody.size());
@@ -385,11 +404,24 @@ TEST(MessageFramingBodyReader, ChunkedEndsExactlyAfterTrailersInAnyPieces) {
   EXPECT_TRUE(byByte.done);
   EXPECT_EQ(byByte.consumed, kChunkedBody.size());
 
+  // Chunk data comes apart from the framing around it, which a filter must not touch.
+  CBodyReader parts(BodyFraming::kChunked, 0);
+  std::string_view rest = "3;x=y\r\nabc\r\n0\r\nT: 1\r\n\r\n";
+  std::string seen;
+  while (!rest.empty()) {
+    const CBodyReader::CStep part = parts.Consume(rest);
+    ASSERT_GT(part.consumed, 0u);
+    seen += (part.content ? "[" : "<") + std::string(rest.substr(0, part.consumed)) +
+            (part.content ? "]" : ">");
+    rest.remove_prefix(part.consumed);
+  }
+  EXPECT_EQ(seen, "<3;x=y\r\n>[abc]<\r\n0\r\nT: 1\r\n\r\n>");
+
   // Bare LF line ends, no trailers, and a size of 16 hex digits.
   const std::string bareLf = "3\nabc\n0\n\n";
   EXPECT_EQ(ChunkedByteByByte(bareLf + "x").consumed, bareLf.size());
   CBodyReader big(BodyFraming::kChunked, 0);
-  const CBodyReader::CStep bigStep = big.Consume("FFFFFFFFFFFFFFFF\r\nabc");
+  const CBodyReader::CStep bigStep = ConsumeAll(big, "FFFFFFFFFFFFFFFF\r\nabc");
   EXPECT_EQ(bigStep.error, FramingError::kNone);
   EXPECT_EQ(bigStep.consumed, 21u);
   EXPECT_FALSE(bigStep.done);
@@ -404,18 +436,18 @@ TEST(MessageFramingBodyReader, MalformedChunksAreRefusedWhereTheyGoWrong) {
       {"zz\r\n", 0},
       {"\r\nabc", 0},
       {";ext\r\n", 0},
-      {"1FFFFFFFFFFFFFFFF\r\n", 16},      // 17 digits
-      {"00000000000000001\r\n", 16},      // 17 digits, even with leading zeros
-      {"3\r\nabcX\r\n0\r\n\r\n", 6},      // no line end after the data
-      {"3\r\nabc\rX0\r\n\r\n", 7},        // a CR alone after the data
-      {"3;a=\rb\r\nabc\r\n0\r\n\r\n", 5}, // a CR alone in an extension
-      {"3x\r\nabc\r\n0\r\n\r\n", 1},      // not a hex digit, not an extension
-      {"0\r\nX: 1\rY\r\n\r\n", 8},        // a CR alone in a trailer
-      {"0\r\n\rX", 4},                    // a CR alone in the final line
+      {"1FFFFFFFFFFFFFFFF\r\n", 16},       // 17 digits
+      {"00000000000000001\r\n", 16},       // 17 digits, even with leading zeros
+      {"3\r\nabcX\r\n0\r\n\r\n", 6},       // no line end after the data
+      {"3\r\nabc\rX0\r\n\r\n", 7},         // a CR alone after the data
+      {"3;a=\rb\r\nabc\r\n0\r\n\r\n", 5},  // a CR alone in an extension
+      {"3x\r\nabc\r\n0\r\n\r\n", 1},       // not a hex digit, not an extension
+      {"0\r\nX: 1\rY\r\n\r\n", 8},         // a CR alone in a trailer
+      {"0\r\n\rX", 4},                     // a CR alone in the final line
   };
   for (const CCase& c : cases) {
     CBodyReader reader(BodyFraming::kChunked, 0);
-    const CBodyReader::CStep step = reader.Consume(c.body);
+    const CBodyReader::CStep step = ConsumeAll(reader, c.body);
     EXPECT_EQ(step.error, FramingError::kBadChunk) << c.body;
     EXPECT_EQ(step.consumed, c.goodBytes) << c.body;
     EXPECT_EQ(ChunkedByteByByte(c.body).error, FramingError::kBadChunk) << c.body;
@@ -427,11 +459,10 @@ TEST(MessageFramingRequests, PipelinedMessagesSplitExactly) {
   const std::string post = "POST /b HTTP/1.1\r\nContent-Length: 5\r\n\r\n";
   const std::string chunked = "POST /c HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
   const std::string input = get + post + "hello" + chunked + kChunkedBody + get;
-  const std::string expected = "head " + std::to_string(get.size()) + "|end|head " +
-                               std::to_string(post.size()) + "|body 5|end|head " +
-                               std::to_string(chunked.size()) + "|body " +
-                               std::to_string(kChunkedBody.size()) + "|end|head " +
-                               std::to_string(get.size()) + "|end";
+  const std::string expected =
+      "head " + std::to_string(get.size()) + "|end|head " + std::to_string(post.size()) +
+      "|body 5|end|head " + std::to_string(chunked.size()) + "|body " +
+      std::to_string(kChunkedBody.size()) + "|end|head " + std::to_string(get.size()) + "|end";
   EXPECT_EQ(FrameBothWays(Side::kRequests, input), expected);
   CFeed feed;
   feed.step = 7;
@@ -440,17 +471,17 @@ TEST(MessageFramingRequests, PipelinedMessagesSplitExactly) {
 
 TEST(MessageFramingRequests, BodyThatLooksLikeARequestStaysBody) {
   const std::string smuggled = "GET http://x/ HTTP/1.1\r\nHost: x\r\n\r\n";
-  const std::string post = "POST / HTTP/1.1\r\nContent-Length: " +
-                           std::to_string(smuggled.size()) + "\r\n\r\n";
-  EXPECT_EQ(FrameBothWays(Side::kRequests, post + smuggled),
-            "head " + std::to_string(post.size()) + "|body " + std::to_string(smuggled.size()) +
-                "|end");
+  const std::string post =
+      "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(smuggled.size()) + "\r\n\r\n";
+  EXPECT_EQ(
+      FrameBothWays(Side::kRequests, post + smuggled),
+      "head " + std::to_string(post.size()) + "|body " + std::to_string(smuggled.size()) + "|end");
   const std::string chunkedPost = "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
   const std::string body = "23\r\n" + smuggled + "\r\n0\r\n\r\n";
   ASSERT_EQ(smuggled.size(), 0x23u);
   EXPECT_EQ(FrameBothWays(Side::kRequests, chunkedPost + body),
-            "head " + std::to_string(chunkedPost.size()) + "|body " +
-                std::to_string(body.size()) + "|end");
+            "head " + std::to_string(chunkedPost.size()) + "|body " + std::to_string(body.size()) +
+                "|end");
 }
 
 TEST(MessageFramingRequests, EmptyLinesBetweenRequestsAreSkipped) {
@@ -460,6 +491,9 @@ TEST(MessageFramingRequests, EmptyLinesBetweenRequestsAreSkipped) {
   CFeed feed;
   feed.step = 1;
   EXPECT_EQ(Frame(Side::kRequests, "\r\nGET / HTTP/1.1\r\n\r\n", feed), "skip 2|head 18|end");
+  // That CR is no header block yet, however small the limit.
+  feed.maxHead = 1;
+  EXPECT_EQ(Frame(Side::kRequests, "\r\n\r\n", feed), "skip 2|skip 2");
   // Answers have no such allowance.
   EXPECT_EQ(Frame(Side::kAnswers, "\r\nHTTP/1.1 200 OK\r\n\r\n"), "error start line");
 }
@@ -488,7 +522,11 @@ TEST(MessageFramingRequests, ErrorsStickAndHeadsHaveALimit) {
 
 TEST(MessageFramingRequests, BrokenBodyAndConnectAndClose) {
   const std::string post = "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+  // The good chunk passes; the broken size line after it is the error.
   EXPECT_EQ(Frame(Side::kRequests, post + "3\r\nabc\r\nzz\r\n"),
+            "head " + std::to_string(post.size()) + "|body 6|error chunk");
+  // A request's chunk lines end with CRLF only: a server might not read a bare LF.
+  EXPECT_EQ(Frame(Side::kRequests, post + "3\nabc\r\n0\r\n\r\n"),
             "head " + std::to_string(post.size()) + "|error chunk");
   // CONNECT ends with its head; what follows is for the caller to tunnel.
   CMessageStream connect(Side::kRequests);
@@ -511,7 +549,8 @@ TEST(MessageFramingAnswers, NoBodyAfterHeadAnd204And304) {
   const std::string next = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi";
   CFeed feed;
   feed.answersTo = {RequestKind::kHead, RequestKind::kOther};
-  EXPECT_EQ(FrameBothWays(Side::kAnswers, headAnswer + next, feed), "head 38|end|head 38|body 2|end");
+  EXPECT_EQ(FrameBothWays(Side::kAnswers, headAnswer + next, feed),
+            "head 38|end|head 38|body 2|end");
   feed.answersTo = {};
   EXPECT_EQ(Frame(Side::kAnswers, "HTTP/1.1 204 No Content\r\nContent-Length: 3\r\n\r\n" + next),
             "head 46|end|head 38|body 2|end");
@@ -526,10 +565,10 @@ TEST(MessageFramingAnswers, InterimAnswersPrecedeTheFinalOne) {
   CFeed feed;
   // The answer-to kind stays for the final answer: no body after HEAD.
   feed.answersTo = {RequestKind::kHead};
-  EXPECT_EQ(FrameBothWays(Side::kAnswers, input, feed), "head 25|end|head 38|end|head 38|end");
+  EXPECT_EQ(FrameBothWays(Side::kAnswers, input, feed), "head 25|end|head 40|end|head 38|end");
   feed.answersTo = {RequestKind::kOther};
   EXPECT_EQ(FrameBothWays(Side::kAnswers, input, feed),
-            "head 25|end|head 38|end|head 38|body 5|end");
+            "head 25|end|head 40|end|head 38|body 5|end");
 }
 
 TEST(MessageFramingAnswers, SwitchAndConnectStartATunnel) {
@@ -549,8 +588,9 @@ TEST(MessageFramingAnswers, SwitchAndConnectStartATunnel) {
   feed.answersTo = {RequestKind::kConnect};
   EXPECT_EQ(Frame(Side::kAnswers, "HTTP/1.1 200 Connection established\r\n\r\n\x16\x03\x01", feed),
             "head 39|tunnel|body 3");
-  EXPECT_EQ(Frame(Side::kAnswers, "HTTP/1.1 407 Auth\r\nContent-Length: 2\r\n\r\nnoxx\r\n\r\n", feed),
-            "head 40|body 2|end|error start line");
+  EXPECT_EQ(
+      Frame(Side::kAnswers, "HTTP/1.1 407 Auth\r\nContent-Length: 2\r\n\r\nnoxx\r\n\r\n", feed),
+      "head 40|body 2|end|error start line");
 }
 
 TEST(MessageFramingAnswers, UntilCloseEndsOnlyWithClose) {
@@ -559,12 +599,12 @@ TEST(MessageFramingAnswers, UntilCloseEndsOnlyWithClose) {
   EXPECT_EQ(Frame(Side::kAnswers, "HTTP/1.0 200 OK\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", feed),
             "head 19|body 19|close end");
   EXPECT_EQ(Frame(Side::kAnswers, "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\nxy", feed),
-            "head 45|body 2|close end");
+            "head 44|body 2|close end");
   EXPECT_EQ(Frame(Side::kAnswers, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n12345", feed),
             "head 39|body 5|close error cut short");
-  EXPECT_EQ(Frame(Side::kAnswers, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab",
-                  feed),
-            "head 47|body 6|close error cut short");
+  EXPECT_EQ(
+      Frame(Side::kAnswers, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab", feed),
+      "head 47|body 5|close error cut short");
   // The body's last byte came but its end was not reported yet.
   CMessageStream stream(Side::kAnswers);
   EXPECT_EQ(stream.Next("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx", 4096).length, 38u);
