@@ -9,7 +9,8 @@ packages=(
   libhttp-parser-dev            # tests only: the differential check of the HTTP message framing
   clang libclang-rt-14-dev      # fuzz targets (libFuzzer) and sanitizers
   curl python3 openssl          # end-to-end tests: browser stand-in, origin and TLS servers
-  iproute2 util-linux           # tests run in a network namespace with loopback alone
+  iproute2 util-linux           # tests run in a network namespace with loopback alone, and
+                                # play a computer on the local network with another one
   tinyproxy                     # end-to-end tests: the upstream corporate proxy
   chromium nodejs               # browser tests (headless Chromium driven from Node.js)
 )

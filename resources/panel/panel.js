@@ -133,6 +133,7 @@ function fillOptions() {
   $('corporate-enabled').checked = options.corporateEnabled;
   $('corporate-url').value = options.corporateUrl;
   $('corporate-port').value = options.corporatePort;
+  $('allow-lan').checked = options.allowLocalNetwork;
   $('autorun').checked = options.autorun;
   updateCorporateEdits();
   optionsFilled = true;
@@ -660,6 +661,7 @@ async function hideOptions() {
     corporateEnabled: $('corporate-enabled').checked,
     corporateUrl: $('corporate-url').value,
     corporatePort: $('corporate-port').value,
+    allowLocalNetwork: $('allow-lan').checked,
   });
   if (!answer.ok) {
     await showMessage('Lumbra', answer.message ?? 'The options could not be applied.');

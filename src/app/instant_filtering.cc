@@ -3,6 +3,7 @@
 
 #include "config/config_store.h"
 #include "config/url_history.h"
+#include "core/percent_encoding.h"
 #include "core/pooled_string.h"
 #include "rules/filter_rule.h"
 #include "xml/xml_node.h"
@@ -68,6 +69,6 @@ bool AddPersonalRule(CXmlNode& document, std::string_view url, bool allow) {
   if (rule == nullptr) return false;
   CXmlNode* entry = rule->AddChild(CPooledString(allow ? "allow" : "request"));
   if (entry == nullptr) return false;
-  entry->SetAttribute(CPooledString("contains"), CPooledString(url));
+  entry->SetAttribute(CPooledString("contains"), CPooledString(PercentEncodeControls(url)));
   return true;
 }

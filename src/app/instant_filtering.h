@@ -35,6 +35,7 @@ std::vector<std::string> TakeUrlSnapshot(const CUrlHistory& history);
 
 // Appends `<allow contains="URL"/>` (allow) or `<request contains="URL"/>` to the
 // rule named "Personal rules", which is created, enabled, at the end of
-// "filterrules" when missing. The URL is cut to the edit field's length. False
+// "filterrules" when missing. The URL is cut to the edit field's length, and its
+// control characters are percent-encoded so that the saved file holds it. False
 // (nothing changed) for an empty URL or a document without a "lumbra" element.
 bool AddPersonalRule(CXmlNode& document, std::string_view url, bool allow);

@@ -16,9 +16,11 @@
 #include "config/page_recorder.h"
 #include "core/code_page.h"
 #include "core/user_messages.h"
+#include "platform/descriptor_limit.h"
 #include "platform/exit_signals.h"
 #include "platform/random_bytes.h"
 #include "platform/standard_descriptors.h"
+#include "proxy/connection_slots.h"
 #include "xml/xml_node.h"
 
 namespace {
@@ -87,6 +89,7 @@ int CLumbraApp::Run(int argc, const char* const* argv) {
 
 int CLumbraApp::Start() {
   OccupyStandardDescriptors();
+  GetConnectionSlots().SetCapacityFor(RaiseDescriptorLimit());
   InitNarrowCharset();
   // Before any thread starts, so that every thread inherits the blocked set and
   // only WaitForControlSignal takes these signals.
@@ -110,8 +113,11 @@ int CLumbraApp::Serve(const CXmlNode& document) {
   // Every thread of the running program is there once the listening line is out.
   StartSignalThread(*m_controller);
   const int port = m_controller->GetListeningPort();
+  const bool localNetwork = m_controller->GetView().form.allowLocalNetwork;
   Print(stdout, "Lumbra " LUMBRA_VERSION_TEXT " listens on port " + std::to_string(port) +
-                    " of every IPv4 interface; configuration: " + GetConfigPath() + "\n");
+                    " of every IPv4 interface, for " +
+                    (localNetwork ? "this machine and the local network" : "this machine only") +
+                    "; configuration: " + GetConfigPath() + "\n");
   m_controller->WaitForExit();
   // Exit has closed the port; the process ends without waiting for the
   // connections still open (and without running static destructors under their

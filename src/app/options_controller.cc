@@ -52,6 +52,9 @@ void COptionsController::TakeConfigLocked(const CXmlNode& document) {
   m_form.port = GetProxyPort(m_document);
   m_form.corporateUrl = GetCorporateProxyUrl(m_document);
   m_form.corporatePort = GetCorporateProxyPort(m_document);
+  // Unlike the corporate box, this one always shows the file: a box left checked
+  // after the file switched it off would open the proxy again on the next Hide.
+  m_form.allowLocalNetwork = IsLocalNetworkAllowed(m_document);
   m_enabled = IsFilterEnabled(m_document);
 }
 
@@ -84,6 +87,7 @@ CActionResult COptionsController::Hide(const COptionsForm& input) {
   } else {
     DisableCorporateProxy(m_document);
   }
+  SetLocalNetworkAllowed(m_document, form.allowLocalNetwork);
   // Compared as text: "08010" against a stored "8010" is a change, as typed.
   const bool portChanged = form.port != GetProxyPort(m_document);
   if (portChanged) SetProxyPort(m_document, form.port);

@@ -34,6 +34,7 @@ struct COptionsForm {
   bool corporateEnabled = false;
   std::string corporateUrl;
   std::string corporatePort;
+  bool allowLocalNetwork = false;
 };
 
 // A port the user may choose: digits only, from 1 to 65535 (leading zeros allowed). Any other text
@@ -84,9 +85,9 @@ class COptionsController {
   // check boxes. False when the listener cannot listen on the configured port.
   bool Initialize();
 
-  // Applies the form: validates the port, sets the corporate proxy and the port,
-  // hands the listener the configuration (moving it on a port change), hides the
-  // options and saves. On failure nothing changes.
+  // Applies the form: validates the port, sets the corporate proxy, the local
+  // network switch and the port, hands the listener the configuration (moving it
+  // on a port change), hides the options and saves. On failure nothing changes.
   CActionResult Hide(const COptionsForm& form);
   // Stops the listener and ends the run: WaitForExit returns.
   void Exit();

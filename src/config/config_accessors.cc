@@ -84,6 +84,18 @@ void SetCorporateProxy(CXmlNode& document, const std::string& url, const std::st
   proxy->SetAttribute(CPooledString("port"), CPooledString(port));
 }
 
+bool IsLocalNetworkAllowed(const CXmlNode& document) {
+  return IsYes(FindInRoot(document, "allowlan"));
+}
+
+void SetLocalNetworkAllowed(CXmlNode& document, bool allowed) {
+  CXmlNode* root = FindRoot(document);
+  if (root == nullptr) return;
+  CXmlNode* allowLan = root->FindChild("allowlan");
+  if (allowLan == nullptr && allowed) allowLan = root->AddChild(CPooledString("allowlan"));
+  if (allowLan != nullptr) allowLan->SetText(CPooledString(allowed ? "yes" : "no"));
+}
+
 CXmlNode* GetRulesNode(const CXmlNode& document) { return FindInRoot(document, "filterrules"); }
 
 int GetRuleCount(const CXmlNode& document) {

@@ -219,6 +219,7 @@ bool LoadConfig(CXmlNode& document) {
     ShowAppMessage(kCannotGather);
     return false;
   }
+  RemoveLeftoverTempFiles(path);
   if (!PathExists(path)) WriteDefaultConfig(path);
   if (!PathExists(path)) {
     ShowAppMessage(kCannotCompile);

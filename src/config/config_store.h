@@ -15,7 +15,8 @@ std::string GetConfigPath();
 void ShowFileError(const std::string& path);
 
 // Loads the file into `document` (named "__root__"), writing the built-in
-// default first when there is no file. A file the reader complained about is
+// default first when there is no file. Temporary files that interrupted saves
+// left beside it are removed first. A file the reader complained about is
 // copied to "lumbra.xml.bak" before the next save replaces it.
 bool LoadConfig(CXmlNode& document);
 // Writes the "lumbra" element of `document`, replacing the file atomically.
@@ -38,6 +39,11 @@ void DisableCorporateProxy(CXmlNode& document);
 std::string GetCorporateProxyUrl(const CXmlNode& document);
 std::string GetCorporateProxyPort(const CXmlNode& document);
 void SetCorporateProxy(CXmlNode& document, const std::string& url, const std::string& port);
+// "allowlan": computers on the local network may use the proxy too.
+bool IsLocalNetworkAllowed(const CXmlNode& document);
+// Sets "allowlan" to "yes" or "no"; the element is appended to "lumbra" only when
+// switching on, so a file that never had it keeps not having it.
+void SetLocalNetworkAllowed(CXmlNode& document, bool allowed);
 int GetRuleCount(const CXmlNode& document);
 // The "filterrules" element holding the rules, or none.
 CXmlNode* GetRulesNode(const CXmlNode& document);

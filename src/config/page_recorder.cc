@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/percent_encoding.h"
 #include "core/user_messages.h"
 
 namespace {
@@ -83,7 +84,8 @@ bool CPageRecorder::RecordPage(std::string_view url, TextList fieldNames, TextLi
   if (GetState() != kRecorderRecording) return false;
   // Escaping converts the character set under the converter's own lock, so it is
   // done before this recorder's lock is taken.
-  const std::string source = EscapeXmlText(url);
+  // Control characters of the URL are kept percent-encoded rather than lost.
+  const std::string source = EscapeXmlText(PercentEncodeControls(url));
   const std::vector<EscapedPair> headers = EscapePairs(headerNames, headerValues);
   const std::vector<EscapedPair> fields = EscapePairs(fieldNames, fieldValues);
 

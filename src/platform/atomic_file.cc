@@ -1,7 +1,9 @@
 // Atomic file replacement through a temporary file and rename.
 #include "platform/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +11,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <set>
 
 namespace {
 
@@ -56,19 +61,59 @@ bool SyncFolder(const std::string& path) {
 
 std::atomic<unsigned> g_tempCounter{0};
 
+// The temporary files this process has open: a leftover of an earlier process
+// that had the same id must go, these must not.
+std::mutex g_openTempLock;
+std::set<std::string> g_openTempPaths;
+
+constexpr std::string_view kTempInfix = ".tmp.";
+
+std::string TempFileName(const std::string& targetPath, unsigned counter) {
+  return targetPath + std::string(kTempInfix) + std::to_string(getpid()) + "." +
+         std::to_string(counter);
+}
+
+// The process id in a temporary file's name "<target name>.tmp.<pid>.<counter>",
+// or 0 when `name` is not one of them.
+pid_t TempFileOwner(std::string_view name, std::string_view targetName) {
+  if (!name.starts_with(targetName) || !name.substr(targetName.size()).starts_with(kTempInfix))
+    return 0;
+  const std::string_view numbers = name.substr(targetName.size() + kTempInfix.size());
+  const std::size_t dot = numbers.find('.');
+  const std::string_view pid = numbers.substr(0, dot);
+  const std::string_view counter = dot == std::string_view::npos ? "" : numbers.substr(dot + 1);
+  const auto allDigits = [](std::string_view text) {
+    return !text.empty() && text.size() <= 10 &&
+           text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (!allDigits(pid) || !allDigits(counter)) return 0;
+  const long long id = std::strtoll(std::string(pid).c_str(), nullptr, 10);
+  return id <= INT_MAX ? static_cast<pid_t>(id) : 0;
+}
+
+bool IsOpenHere(const std::string& path) {
+  std::lock_guard<std::mutex> guard(g_openTempLock);
+  return g_openTempPaths.count(path) != 0;
+}
+
+bool IsRunningElsewhere(pid_t pid) {
+  return pid != getpid() && (kill(pid, 0) == 0 || errno == EPERM);
+}
+
 }  // namespace
 
 CTempFile::CTempFile(const std::string& targetPath) : m_targetPath(ResolveTarget(targetPath)) {
   // A bounded number of names: a leftover from a crashed run is skipped, never reused.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = m_targetPath + ".tmp." + std::to_string(getpid()) + "." +
-                            std::to_string(g_tempCounter.fetch_add(1));
+    std::string candidate = TempFileName(m_targetPath, g_tempCounter.fetch_add(1));
     int descriptor = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (descriptor < 0 && errno == EEXIST) continue;
     if (descriptor < 0) return;
     CopyModeOfTarget(descriptor, m_targetPath);
     m_descriptor = descriptor;
     m_path = candidate;
+    std::lock_guard<std::mutex> guard(g_openTempLock);
+    g_openTempPaths.insert(m_path);
     return;
   }
 }
@@ -77,6 +122,10 @@ CTempFile::~CTempFile() {
   int error = errno;
   if (m_descriptor >= 0) close(m_descriptor);
   if (IsCreated() && !m_committed) unlink(m_path.c_str());
+  if (IsCreated()) {
+    std::lock_guard<std::mutex> guard(g_openTempLock);
+    g_openTempPaths.erase(m_path);
+  }
   errno = error;
 }
 
@@ -104,4 +153,25 @@ bool CTempFile::Commit() {
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
   CTempFile temp(path);
   return temp.Append(bytes) && temp.Commit();
+}
+
+void RemoveLeftoverTempFiles(const std::string& targetPath) {
+  const std::string target = ResolveTarget(targetPath);
+  const std::string folder = FolderOf(target);
+  // Named the way CTempFile names them, so that its own open files are recognised.
+  const std::string targetName = target.substr(target.rfind('/') + 1);
+  const std::string pathPrefix = target.substr(0, target.size() - targetName.size());
+  struct FolderCloser {
+    void operator()(DIR* entries) const { closedir(entries); }
+  };
+  std::unique_ptr<DIR, FolderCloser> entries(opendir(folder.c_str()));
+  if (!entries) return;
+  while (const dirent* entry = readdir(entries.get())) {
+    const pid_t owner = TempFileOwner(entry->d_name, targetName);
+    if (owner <= 0 || IsRunningElsewhere(owner)) continue;
+    const std::string path = pathPrefix + entry->d_name;
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || IsOpenHere(path)) continue;
+    unlink(path.c_str());
+  }
 }

@@ -34,6 +34,12 @@ class CTempFile {
   bool m_committed = false;
 };
 
+// Removes what interrupted replacements of `targetPath` (a crash, kill -9) left
+// behind: the temporary files of its own naming in its folder, unless they
+// belong to a replacement still running in this or another process. Every other
+// file stays.
+void RemoveLeftoverTempFiles(const std::string& targetPath);
+
 // Replaces the file at `path` by `bytes`. On false the old file is untouched and
 // errno says why.
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes);

@@ -18,9 +18,8 @@ std::optional<CPendingAnswer> CAnswerOrder::FirstOwedBy(const CUpstreamState* up
 
 bool CAnswerOrder::WaitForTurn(const CUpstreamState* upstream) {
   std::unique_lock lock(m_lock);
-  m_changed.wait(lock, [&] {
-    return m_closed || (!m_owed.empty() && m_owed.front().upstream == upstream);
-  });
+  m_changed.wait(
+      lock, [&] { return m_closed || (!m_owed.empty() && m_owed.front().upstream == upstream); });
   return !m_closed;
 }
 

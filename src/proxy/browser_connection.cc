@@ -1,19 +1,22 @@
 // CBrowserConnection: one accepted browser connection, request after request.
 #include "proxy/browser_connection.h"
 
+#include <algorithm>
 #include <memory>
 #include <string_view>
 #include <utility>
 
 #include "config/page_recorder.h"
 #include "platform/worker_thread.h"
+#include "proxy/connection_slots.h"
+#include "proxy/error_answer.h"
 #include "proxy/host_cache.h"
 #include "proxy/live_relay_count.h"
 #include "proxy/local_address.h"
-#include "proxy/error_answer.h"
 #include "proxy/own_request.h"
 #include "proxy/request_recording.h"
 #include "proxy/request_text.h"
+#include "proxy/time_limits.h"
 #include "rules/request_matching.h"
 
 namespace {
@@ -46,7 +49,9 @@ bool CBrowserConnection::Start(CSocket browser, in_addr peer, int proxyPort,
   m_config = std::move(config);
   m_settings = m_config->GetSettings();
   m_order = std::make_shared<CAnswerOrder>();
+  GetConnectionSlots().Take();
   if (StartWorkerThread(ThreadMain, this)) return true;
+  GetConnectionSlots().Give();
   delete this;
   return false;
 }
@@ -60,12 +65,15 @@ void* CBrowserConnection::ThreadMain(void* connection) {
   }
   // Lowered only once the connection has let go of its sockets.
   if (counted) g_liveRelayCount.fetch_sub(1);
+  GetConnectionSlots().Give();
   return nullptr;
 }
 
 void CBrowserConnection::Run() {
   // Reading the machine's addresses is left to this thread, off the accept loop.
   m_scope.peerIsLocal = IsOwnAddress(m_peer);
+  // A browser that stops reading holds a send no longer than an idle connection.
+  SetSendLimit(m_browser, GetTimeLimits().browserIdle);
   m_input.emplace(m_browser.Get());
   while (ServeRequest()) {
   }
@@ -74,7 +82,8 @@ void CBrowserConnection::Run() {
 
 void CBrowserConnection::Finish() {
   // A browser that stops sending has left, as far as a proxy can tell: nothing
-  // owed to it is waited for. The response relays and every wait for an answer end with the connection.
+  // owed to it is waited for. The response relays and every wait for an answer end with the
+  // connection.
   m_order->Close();
   m_browser.Shutdown();
   m_upstreams.CloseAll();
@@ -96,6 +105,7 @@ bool CBrowserConnection::ServeRequest() {
 }
 
 bool CBrowserConnection::ReadHead(CMessageStream::CEvent& event) {
+  std::optional<Clock::time_point> headDeadline;
   for (;;) {
     event = m_stream.Next(m_input->Unread(), kRequestBufferSize);
     if (event.type == CMessageStream::Event::kSkip) {
@@ -104,7 +114,25 @@ bool CBrowserConnection::ReadHead(CMessageStream::CEvent& event) {
     }
     if (event.type != CMessageStream::Event::kNeedMore) return true;
     // A browser that leaves in the middle of a header block sent no request.
-    if (m_input->Receive() != CReceiveWindow::Result::kReceived) return false;
+    if (!ReceiveRequestBytes(headDeadline)) return false;
+  }
+}
+
+bool CBrowserConnection::ReceiveRequestBytes(std::optional<Clock::time_point>& headDeadline) {
+  const CTimeLimits& limits = GetTimeLimits();
+  for (;;) {
+    const bool idle = m_input->IsEmpty();
+    // A header block has its time from its first byte on, however slowly it comes.
+    if (!idle && !headDeadline) headDeadline = Clock::now() + limits.headerBlock;
+    const auto limit = idle ? limits.browserIdle
+                            : std::max(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           *headDeadline - Clock::now()),
+                                       std::chrono::milliseconds(0));
+    const CReceiveWindow::Result received = m_input->Receive(CReceiveWindow::Wait::kYes, limit);
+    if (received == CReceiveWindow::Result::kReceived) return true;
+    // A browser waiting for an answer is not idle, however long the server takes.
+    if (received != CReceiveWindow::Result::kTimedOut || !idle || m_order->GetOwedCount() == 0)
+      return false;
   }
 }
 
@@ -141,6 +169,7 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
   // Noted before the first byte leaves, so the answer finds its place in line.
   m_order->Expect({upstream.get(), framing.kind, url, allowed});
   if (SendAll(upstream->GetServerSocket().Get(), head, sendLength) < 0) return false;
+  upstream->NoteActivity();
   m_input->Consume(headLength);
   if (!ForwardBody(*upstream)) {
     // A request cut off in its body will never be answered: the connection ends
@@ -154,6 +183,7 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
   if (!framing.asksUpgrade && framing.kind != RequestKind::kConnect) return true;
   if (!m_order->WaitUntilAllAnswered()) return false;
   if (!upstream->IsTunnel()) return true;
+  SetSendLimit(m_browser, GetTimeLimits().tunnelIdle);
   RelayTunnel(*upstream);
   return false;
 }
@@ -174,8 +204,8 @@ bool CBrowserConnection::HandOverOwnRequest(char* head, const CRequestTarget& ta
   return true;
 }
 
-bool CBrowserConnection::PrepareRequest(char* head, std::size_t& headLength,
-                                        const std::string& url, bool& allowed) {
+bool CBrowserConnection::PrepareRequest(char* head, std::size_t& headLength, const std::string& url,
+                                        bool& allowed) {
   const CRequestHead framing = m_stream.GetRequestHead();
   const CTerminatedText terminated(head, headLength);
   bool modified = false;

@@ -3,6 +3,7 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -41,6 +42,10 @@ class CBrowserConnection {
   bool Start(CSocket browser, in_addr peer, int proxyPort, std::shared_ptr<CConfigSnapshot> config);
 
  private:
+  // Server connections one browser connection keeps open at most, unless more
+  // than that still owe it answers.
+  static constexpr std::size_t kMaxServerConnections = 32;
+
   // Where a request goes.
   struct CRequestTarget {
     std::string host;
@@ -57,8 +62,12 @@ class CBrowserConnection {
   // One request, from its header block to the end of its body; false ends the
   // connection.
   bool ServeRequest();
+  using Clock = std::chrono::steady_clock;
   // Receives until a whole header block (or a framing error) is in front.
   bool ReadHead(CMessageStream::CEvent& event);
+  // Receives more of a request, within the time a header block or an idle
+  // connection has; false when the browser left or ran out of time.
+  bool ReceiveRequestBytes(std::optional<Clock::time_point>& headDeadline);
   // Decides and forwards the request whose `headLength` bytes are in front.
   bool ForwardRequest(std::size_t headLength);
   // True when the request was for the proxy itself and has been dealt with.
@@ -70,17 +79,16 @@ class CBrowserConnection {
   std::size_t RecordableBodyLength(std::size_t headLength) const;
   // The server connection for `target` (the corporate proxy in that mode), opened
   // with its response relay when there is none yet.
-  std::shared_ptr<CUpstreamState> FindUpstream(const CRequestTarget& target,
-                                               OpenFailure& failure);
+  std::shared_ptr<CUpstreamState> FindUpstream(const CRequestTarget& target, OpenFailure& failure);
   CSocket ConnectServer(const std::string& host, int port, OpenFailure& failure) const;
   bool StartResponseRelay(const std::shared_ptr<CUpstreamState>& state);
   // Sends the body that follows the head just sent; false ends the connection.
-  bool ForwardBody(const CUpstreamState& upstream);
+  bool ForwardBody(CUpstreamState& upstream);
   // True when the body bytes already received break its framing.
   bool BodyInHandIsBroken(std::size_t headLength) const;
   bool OpenTunnel(const CRequestTarget& target, std::size_t headLength);
   // Relays the browser's bytes untouched to the tunnel's server until either ends.
-  void RelayTunnel(const CUpstreamState& tunnel);
+  void RelayTunnel(CUpstreamState& tunnel);
   // Answers with an error page once every earlier answer is out, then closes.
   void Refuse(int status, std::string_view host, std::string_view detail);
   void RefuseUnreachable(const std::string& host, OpenFailure failure);

@@ -374,6 +374,8 @@ bool CBodyReader::StepChunkByte(char c) {
   switch (m_chunk) {
     case ChunkState::kSize:
       return StepSizeByte(c);
+    case ChunkState::kSizeBlanks:
+      return StepSizeBlank(c);
     case ChunkState::kExtension:
       if (c == '\r') m_chunk = ChunkState::kSizeLf;
       if (c == '\n') EndSizeLine();
@@ -420,8 +422,10 @@ bool CBodyReader::StepSizeByte(char c) {
     return true;
   }
   if (m_sizeDigits == 0) return false;
-  if (c == ';' || IsBlank(c)) {
+  if (c == ';' || (IsBlank(c) && !m_crlfOnly)) {
     m_chunk = ChunkState::kExtension;
+  } else if (IsBlank(c)) {
+    m_chunk = ChunkState::kSizeBlanks;
   } else if (c == '\r') {
     m_chunk = ChunkState::kSizeLf;
   } else if (c == '\n') {
@@ -429,6 +433,19 @@ bool CBodyReader::StepSizeByte(char c) {
   } else {
     return false;
   }
+  return true;
+}
+
+// In a request only blanks may follow the size before ";" or the line end: a
+// server may not read "5 junk" as the size 5.
+bool CBodyReader::StepSizeBlank(char c) {
+  if (IsBlank(c)) return true;
+  if (c == ';')
+    m_chunk = ChunkState::kExtension;
+  else if (c == '\r')
+    m_chunk = ChunkState::kSizeLf;
+  else
+    return false;
   return true;
 }
 

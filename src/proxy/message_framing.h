@@ -95,6 +95,7 @@ class CBodyReader {
  private:
   enum class ChunkState {
     kSize,          // hex digits of a chunk size
+    kSizeBlanks,    // blanks after the size, before ";" or the line end (requests)
     kExtension,     // after the size: chunk extensions up to the line end
     kSizeLf,        // the LF after a size line's CR
     kData,          // chunk data
@@ -110,6 +111,7 @@ class CBodyReader {
   // One byte of the chunked framing outside chunk data; false when it is not well-formed.
   bool StepChunkByte(char c);
   bool StepSizeByte(char c);
+  bool StepSizeBlank(char c);
   void EndSizeLine();
 
   BodyFraming m_framing = BodyFraming::kNone;

@@ -16,6 +16,8 @@
 #include "platform/worker_thread.h"
 #include "proxy/browser_connection.h"
 #include "proxy/config_snapshot.h"
+#include "proxy/connection_slots.h"
+#include "proxy/peer_access.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/socket.h"
 
@@ -195,6 +197,8 @@ void CProxyListener::CRun::Serve() {
 
 void CProxyListener::CRun::AcceptLoop(const CSocket& listening) {
   while (!stopRequested) {
+    // Over the cap, new connections wait in the listen queue until one ends.
+    if (!GetConnectionSlots().WaitForFree(kAcceptBackoff)) continue;
     sockaddr_in peer{};
     socklen_t size = sizeof peer;
     const int accepted =
@@ -211,15 +215,18 @@ void CProxyListener::CRun::AcceptLoop(const CSocket& listening) {
 }
 
 void CProxyListener::CRun::StartConnection(CSocket browser, in_addr peer) {
-  // Small pieces go out at once: a response's header and body may arrive in two
-  // receives, and waiting for an acknowledgement would delay the second.
-  const int noDelay = 1;
-  ::setsockopt(browser.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   std::shared_ptr<CConfigSnapshot> snapshot;
   {
     std::lock_guard guard(config->lock);
     snapshot = config->snapshot;
   }
+  // A peer the proxy does not serve is closed without an answer, before anything
+  // it sent is read: its requests never reach a server.
+  if (!IsPeerServed(peer, snapshot->GetSettings().allowLocalNetwork)) return;
+  // Small pieces go out at once: a response's header and body may arrive in two
+  // receives, and waiting for an acknowledgement would delay the second.
+  const int noDelay = 1;
+  ::setsockopt(browser.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   auto* connection = new (std::nothrow) CBrowserConnection;
   if (connection == nullptr) return;
   connection->Start(std::move(browser), peer, port, std::move(snapshot));

@@ -8,7 +8,8 @@
 #include "xml/xml_node.h"
 
 // Binds the configured port on every IPv4 interface and starts a browser
-// connection for each accepted connection, on a listener thread of its own.
+// connection for each accepted connection from a peer that the configuration lets
+// use the proxy (see IsPeerServed), on a listener thread of its own.
 // Used from one controlling thread; SetConfig may be called while it runs.
 class CProxyListener {
  public:

@@ -9,6 +9,7 @@
 CProxySettings ReadProxySettings(const CXmlNode& document) {
   CProxySettings settings;
   settings.filterActive = IsFilterEnabled(document) && HasEnabledRule(document);
+  settings.allowLocalNetwork = IsLocalNetworkAllowed(document);
   if (!IsCorporateProxyEnabled(document)) return settings;
   std::string url = GetCorporateProxyUrl(document);
   const std::string port = GetCorporateProxyPort(document);

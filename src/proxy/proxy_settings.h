@@ -13,6 +13,8 @@ struct CProxySettings {
   bool corporate = false;
   std::string corporateHost;
   int corporatePort = 0;
+  // Computers on a local network may use the proxy, not only this machine.
+  bool allowLocalNetwork = false;
 };
 
 // Reads the settings; the corporate proxy counts only when it is enabled and both

@@ -8,19 +8,33 @@
 
 #include "proxy/socket.h"
 
-bool CReceiveWindow::WaitForBytes() const {
+CReceiveWindow::Readiness CReceiveWindow::WaitForBytes(std::chrono::milliseconds limit) const {
   pollfd entry{m_socket, POLLIN, 0};
   for (;;) {
-    if (::poll(&entry, 1, -1) > 0) return true;
-    if (errno != EINTR) return false;
+    const int ready = ::poll(&entry, 1, static_cast<int>(limit.count()));
+    if (ready > 0) return Readiness::kReady;
+    if (ready == 0) return Readiness::kTimedOut;
+    if (errno != EINTR) return Readiness::kFailed;
   }
 }
 
-CReceiveWindow::Result CReceiveWindow::Receive(Wait wait) {
+CReceiveWindow::Result CReceiveWindow::Receive(Wait wait, std::chrono::milliseconds limit) {
+  for (;;) {
+    const Result result = ReceiveOnce(wait, limit);
+    // A wakeup without bytes (rare) is waited out again.
+    if (result != Result::kNothingYet || wait == Wait::kNo) return result;
+  }
+}
+
+CReceiveWindow::Result CReceiveWindow::ReceiveOnce(Wait wait, std::chrono::milliseconds limit) {
   if (m_end - m_begin == kRequestBufferSize) return Result::kFull;
+  // Waiting comes first: only a connection with bytes to handle takes a buffer.
+  if (wait == Wait::kYes) {
+    const Readiness readiness = WaitForBytes(limit);
+    if (readiness == Readiness::kTimedOut) return Result::kTimedOut;
+    if (readiness == Readiness::kFailed) return Result::kClosed;
+  }
   if (!m_buffer) {
-    // Waiting comes first: only a connection with bytes to handle takes a buffer.
-    if (wait == Wait::kYes && !WaitForBytes()) return Result::kClosed;
     m_buffer.emplace();
     m_begin = m_end = 0;
   }
@@ -30,9 +44,8 @@ CReceiveWindow::Result CReceiveWindow::Receive(Wait wait) {
     m_end -= m_begin;
     m_begin = 0;
   }
-  const ssize_t received = wait == Wait::kYes
-                               ? ReceiveSome(m_socket, bytes + m_end, kRequestBufferSize - m_end)
-                               : ReceiveWaiting(m_socket, bytes + m_end, kRequestBufferSize - m_end);
+  // After the wait the bytes are there, so the receive itself never blocks.
+  const ssize_t received = ReceiveWaiting(m_socket, bytes + m_end, kRequestBufferSize - m_end);
   if (received == kNothingWaiting) {
     if (IsEmpty()) m_buffer.reset();
     return Result::kNothingYet;

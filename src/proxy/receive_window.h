@@ -1,6 +1,7 @@
 // CReceiveWindow: the bytes received from one socket and not yet handled.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -20,11 +21,13 @@ class CReceiveWindow {
   CReceiveWindow& operator=(const CReceiveWindow&) = delete;
 
   enum class Wait { kYes, kNo };
+  // Waiting without an end, for callers that bound the wait otherwise.
+  static constexpr std::chrono::milliseconds kNoLimit{-1};
   // Receives more bytes after the unread ones. kReceived; kNothingYet (only
-  // without waiting); kClosed when the peer ended or failed; kFull when the unread
-  // bytes already fill the buffer.
-  enum class Result { kReceived, kNothingYet, kClosed, kFull };
-  Result Receive(Wait wait = Wait::kYes);
+  // without waiting); kTimedOut when nothing came within `limit`; kClosed when the
+  // peer ended or failed; kFull when the unread bytes already fill the buffer.
+  enum class Result { kReceived, kNothingYet, kTimedOut, kClosed, kFull };
+  Result Receive(Wait wait = Wait::kYes, std::chrono::milliseconds limit = kNoLimit);
 
   std::string_view Unread() const;
   // The unread bytes, writable: the filter rewrites them in place.
@@ -33,7 +36,9 @@ class CReceiveWindow {
   bool IsEmpty() const { return m_begin == m_end; }
 
  private:
-  bool WaitForBytes() const;
+  Result ReceiveOnce(Wait wait, std::chrono::milliseconds limit);
+  enum class Readiness { kReady, kTimedOut, kFailed };
+  Readiness WaitForBytes(std::chrono::milliseconds limit) const;
 
   int m_socket;
   std::optional<CRelayBuffer> m_buffer;

@@ -56,6 +56,8 @@ class CRelayWorker {
   // The same for a piece of a chunked answer, whose chunk framing stays untouched.
   bool FilterChunkedPiece(char* bytes, std::size_t length);
   Ending OnServerClosed(CMessageStream& stream);
+  // The server sent nothing for its whole idle limit.
+  Ending OnServerSilent();
   Ending OnBrokenAnswer(bool headSent);
   // Sends a short error page, once the browser is owed this answer.
   void AnswerWithError(int status, std::string_view reason);

@@ -8,12 +8,17 @@
 #include "proxy/host_cache.h"
 #include "proxy/live_relay_count.h"
 #include "proxy/relay_worker.h"
+#include "proxy/time_limits.h"
 
 std::shared_ptr<CUpstreamState> CBrowserConnection::FindUpstream(const CRequestTarget& target,
                                                                  OpenFailure& failure) {
   const std::string& host = m_settings.corporate ? m_settings.corporateHost : target.host;
   const int port = m_settings.corporate ? m_settings.corporatePort : target.port;
   if (auto state = m_upstreams.Find(host, port)) return state;
+  // A page that names many hosts keeps a bounded number of server connections.
+  m_upstreams.MakeRoom(kMaxServerConnections, [this](const CUpstreamState& state) {
+    return m_order->FirstOwedBy(&state).has_value();
+  });
   CSocket server = ConnectServer(host, port, failure);
   if (!server.IsOpen()) return nullptr;
   auto state = std::make_shared<CUpstreamState>(host, port, std::move(server));
@@ -42,6 +47,8 @@ CSocket CBrowserConnection::ConnectServer(const std::string& host, int port,
     failure = OpenFailure::kTimedOut;
   else if (!server.IsOpen())
     failure = OpenFailure::kRefused;
+  else
+    SetSendLimit(server, GetTimeLimits().serverIdle);
   return server;
 }
 
@@ -55,8 +62,9 @@ bool CBrowserConnection::StartResponseRelay(const std::shared_ptr<CUpstreamState
   return relay.release()->Start();
 }
 
-bool CBrowserConnection::ForwardBody(const CUpstreamState& upstream) {
+bool CBrowserConnection::ForwardBody(CUpstreamState& upstream) {
   const int server = upstream.GetServerSocket().Get();
+  const std::chrono::milliseconds limit = GetTimeLimits().browserIdle;
   for (;;) {
     const CMessageStream::CEvent event = m_stream.Next(m_input->Unread(), kRequestBufferSize);
     switch (event.type) {
@@ -65,10 +73,14 @@ bool CBrowserConnection::ForwardBody(const CUpstreamState& upstream) {
       case CMessageStream::Event::kBody:
         // Body bytes pass unchanged and are never read as a request.
         if (SendAll(server, m_input->UnreadData(), event.length) < 0) return false;
+        upstream.NoteActivity();
         m_input->Consume(event.length);
         break;
       case CMessageStream::Event::kNeedMore:
-        if (m_input->Receive() != CReceiveWindow::Result::kReceived) return false;
+        // A body that stops coming ends like an idle connection.
+        if (m_input->Receive(CReceiveWindow::Wait::kYes, limit) !=
+            CReceiveWindow::Result::kReceived)
+          return false;
         break;
       default:
         // Broken framing after part of the body has gone: the server cannot be
@@ -103,6 +115,7 @@ bool CBrowserConnection::OpenTunnel(const CRequestTarget& target, std::size_t he
   if (SendAll(m_browser.Get(), kConnectAnswer.data(), kConnectAnswer.size()) < 0) return false;
   // The other server connections owe nothing and carry nothing from now on.
   m_upstreams.CloseAll();
+  SetSendLimit(m_browser, GetTimeLimits().tunnelIdle);
   m_tunnel = std::make_shared<CUpstreamState>(target.host, target.port, std::move(server), true);
   if (!StartResponseRelay(m_tunnel)) return false;
   // Bytes the browser sent right behind the CONNECT already belong to the tunnel.
@@ -111,15 +124,21 @@ bool CBrowserConnection::OpenTunnel(const CRequestTarget& target, std::size_t he
   return false;
 }
 
-void CBrowserConnection::RelayTunnel(const CUpstreamState& tunnel) {
+void CBrowserConnection::RelayTunnel(CUpstreamState& tunnel) {
   // Tunnel bytes are the browser's own stream: never framed or filtered.
   const int server = tunnel.GetServerSocket().Get();
+  const std::chrono::milliseconds limit = GetTimeLimits().tunnelIdle;
+  SetSendLimit(tunnel.GetServerSocket(), limit);
   for (;;) {
     const std::string_view unread = m_input->Unread();
     if (!unread.empty()) {
       if (SendAll(server, unread.data(), unread.size()) < 0) return;
+      tunnel.NoteActivity();
       m_input->Consume(unread.size());
     }
-    if (m_input->Receive() != CReceiveWindow::Result::kReceived) return;
+    const CReceiveWindow::Result received = m_input->Receive(CReceiveWindow::Wait::kYes, limit);
+    // Bytes that flow the other way keep the tunnel alive too.
+    if (received == CReceiveWindow::Result::kTimedOut && !tunnel.IdleFor(limit)) continue;
+    if (received != CReceiveWindow::Result::kReceived) return;
   }
 }

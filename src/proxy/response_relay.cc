@@ -5,6 +5,7 @@
 #include "proxy/image_chunk.h"
 #include "proxy/relay_worker.h"
 #include "proxy/request_text.h"
+#include "proxy/time_limits.h"
 #include "rules/request_matching.h"
 
 CRelayWorker::Ending CRelayWorker::RelayAnswers() {
@@ -14,15 +15,22 @@ CRelayWorker::Ending CRelayWorker::RelayAnswers() {
   // the next piece is taken at once, and the pieces go to the browser in full
   // frames until the server has nothing more waiting.
   CSendBurst burst(m_browser.Get());
+  const std::chrono::milliseconds limit = GetTimeLimits().serverIdle;
   auto wait = CReceiveWindow::Wait::kYes;
   for (;;) {
-    const CReceiveWindow::Result received = window.Receive(wait);
+    const CReceiveWindow::Result received = window.Receive(wait, limit);
     if (received == CReceiveWindow::Result::kNothingYet) {
       burst.End();
       wait = CReceiveWindow::Wait::kYes;
       continue;
     }
+    if (received == CReceiveWindow::Result::kTimedOut) {
+      // A request body still on its way to the server keeps the connection alive.
+      if (!m_state->IdleFor(limit)) continue;
+      return OnServerSilent();
+    }
     if (received != CReceiveWindow::Result::kReceived) return OnServerClosed(stream);
+    m_state->NoteActivity();
     const bool full = window.Unread().size() == kRequestBufferSize;
     if (full) burst.Begin();
     wait = full ? CReceiveWindow::Wait::kNo : CReceiveWindow::Wait::kYes;
@@ -95,8 +103,8 @@ bool CRelayWorker::BeginAnswer(CMessageStream& stream) {
 
 bool CRelayWorker::SendPiece(char* bytes, std::size_t length) {
   if (length == 0) return true;
-  const bool passed = m_chunkFraming.empty() ? FilterPiece(bytes, length)
-                                             : FilterChunkedPiece(bytes, length);
+  const bool passed =
+      m_chunkFraming.empty() ? FilterPiece(bytes, length) : FilterChunkedPiece(bytes, length);
   m_chunkFraming.clear();
   // A browser that is gone ends the relay instead of draining the server.
   return passed && SendAll(m_browser.Get(), bytes, length) >= 0;
@@ -113,8 +121,8 @@ bool CRelayWorker::FilterPiece(char* bytes, std::size_t length) {
   bool blocked = false;
   if (!IsImageChunk(text, headers)) {
     CConfigSnapshot::CLease rules = m_config->Borrow(m_openDepths);
-    blocked = FilterTraffic(text, true, false, false, m_answer.url, rules.GetDocument(), headers)
-                  .blocked;
+    blocked =
+        FilterTraffic(text, true, false, false, m_answer.url, rules.GetDocument(), headers).blocked;
   }
   bytes[length] = following;
   return !blocked;
@@ -163,6 +171,14 @@ CRelayWorker::Ending CRelayWorker::OnServerClosed(CMessageStream& stream) {
   return Ending::kBrowserConnection;
 }
 
+CRelayWorker::Ending CRelayWorker::OnServerSilent() {
+  // An idle connection that owes nothing just ends; a browser left waiting for an
+  // answer that never came is told so, when nothing of it has reached it yet.
+  if (!m_inAnswer && !m_order->FirstOwedBy(m_state.get())) return Ending::kServerOnly;
+  if (!m_answerShown) AnswerWithError(504, "The server did not answer in time.");
+  return Ending::kBrowserConnection;
+}
+
 CRelayWorker::Ending CRelayWorker::OnBrokenAnswer(bool headSent) {
   // Nothing of a broken answer has reached the browser yet: it gets an error page
   // in its place. Otherwise all the browser can be told is the close.
@@ -172,13 +188,18 @@ CRelayWorker::Ending CRelayWorker::OnBrokenAnswer(bool headSent) {
 
 CRelayWorker::Ending CRelayWorker::RelayTunnel(CReceiveWindow& window) {
   // Tunnel bytes are the browser's own stream: never framed or filtered.
+  const std::chrono::milliseconds limit = GetTimeLimits().tunnelIdle;
   for (;;) {
     const std::string_view unread = window.Unread();
     if (!unread.empty()) {
       if (SendAll(m_browser.Get(), unread.data(), unread.size()) < 0)
         return Ending::kBrowserConnection;
+      m_state->NoteActivity();
       window.Consume(unread.size());
     }
-    if (window.Receive() != CReceiveWindow::Result::kReceived) return Ending::kBrowserConnection;
+    const CReceiveWindow::Result received = window.Receive(CReceiveWindow::Wait::kYes, limit);
+    // Bytes that flow the other way keep the tunnel alive too.
+    if (received == CReceiveWindow::Result::kTimedOut && !m_state->IdleFor(limit)) continue;
+    if (received != CReceiveWindow::Result::kReceived) return Ending::kBrowserConnection;
   }
 }

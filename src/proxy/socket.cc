@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,13 @@ CSocket::CDescriptor::~CDescriptor() { ::close(value); }
 
 void CSocket::Shutdown() const {
   if (m_descriptor) ::shutdown(m_descriptor->value, SHUT_RDWR);
+}
+
+void SetSendLimit(const CSocket& socket, std::chrono::milliseconds limit) {
+  timeval value{};
+  value.tv_sec = static_cast<time_t>(limit.count() / 1000);
+  value.tv_usec = static_cast<suseconds_t>(limit.count() % 1000 * 1000);
+  ::setsockopt(socket.Get(), SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value);
 }
 
 void CloseAfterAnswer(const CSocket& peer) {

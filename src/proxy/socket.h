@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 
@@ -39,6 +40,9 @@ class CSocket {
 // Sends all `length` bytes. Returns the bytes sent (0 for an empty buffer), or -1
 // when a send fails. A closed peer gives an error, never SIGPIPE.
 ssize_t SendAll(int socket, const char* bytes, std::size_t length);
+
+// Bounds every send on the socket: one that moves no byte for `limit` fails.
+void SetSendLimit(const CSocket& socket, std::chrono::milliseconds limit);
 
 // Ends the sending side, then reads what the peer still sends until it closes (for
 // at most two seconds), so that closing never turns an answer just sent into a

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <string>
 
 #include "proxy/socket.h"
+#include "proxy/time_limits.h"
 
 // Shared (std::shared_ptr) by the browser connection's request loop, which sends
 // requests on it, and the response relay that reads the server's answers.
@@ -24,6 +26,14 @@ class CUpstreamState {
   void SetTunnel() { m_tunnel.store(true, std::memory_order_release); }
   bool IsTunnel() const { return m_tunnel.load(std::memory_order_acquire); }
 
+  // Bytes moved to or from the server: a connection idle past its limit only
+  // when neither its relay nor the request loop moved any for that long.
+  void NoteActivity() { m_lastActivity.store(SteadyMilliseconds(), std::memory_order_relaxed); }
+  bool IdleFor(std::chrono::milliseconds limit) const {
+    return SteadyMilliseconds() - m_lastActivity.load(std::memory_order_relaxed) >= limit.count();
+  }
+  long long GetLastActivity() const { return m_lastActivity.load(std::memory_order_relaxed); }
+
   // The server closed the connection or broke its framing: no request is sent on
   // it any more, a new one is opened instead.
   void SetEnded() { m_ended.store(true, std::memory_order_release); }
@@ -35,4 +45,5 @@ class CUpstreamState {
   const CSocket m_server;
   std::atomic<bool> m_tunnel;
   std::atomic<bool> m_ended{false};
+  std::atomic<long long> m_lastActivity{SteadyMilliseconds()};
 };

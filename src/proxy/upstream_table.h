@@ -18,6 +18,10 @@ class CUpstreamTable {
   void Register(const std::shared_ptr<CUpstreamState>& state);
   // The open connection to `host`:`port`; one that has ended is dropped.
   std::shared_ptr<CUpstreamState> Find(const std::string& host, int port);
+  // With `maximum` connections or more open, shuts down the one used least
+  // recently among those `owesAnswer` says owe the browser nothing, and drops it.
+  template <typename OwesAnswer>
+  void MakeRoom(std::size_t maximum, OwesAnswer owesAnswer);
   // Shuts down every server connection, which ends their response relays, and
   // empties the table.
   void CloseAll();
@@ -27,3 +31,18 @@ class CUpstreamTable {
   using Key = std::pair<std::string, int>;
   std::map<Key, std::shared_ptr<CUpstreamState>> m_entries;
 };
+
+template <typename OwesAnswer>
+void CUpstreamTable::MakeRoom(std::size_t maximum, OwesAnswer owesAnswer) {
+  if (m_entries.size() < maximum) return;
+  auto oldest = m_entries.end();
+  for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
+    if (owesAnswer(*entry->second)) continue;
+    if (oldest == m_entries.end() ||
+        entry->second->GetLastActivity() < oldest->second->GetLastActivity())
+      oldest = entry;
+  }
+  if (oldest == m_entries.end()) return;
+  oldest->second->GetServerSocket().Shutdown();
+  m_entries.erase(oldest);
+}

@@ -2,8 +2,11 @@
 // and the reader-side text decoding.
 #include "xml/xml_reader.h"
 
+#include <cstdint>
 #include <string>
+#include <utility>
 
+#include "core/ascii.h"
 #include "core/code_page.h"
 #include "core/user_messages.h"
 #include "xml/xml_node.h"
@@ -40,18 +43,77 @@ std::size_t TagNameEnd(std::string_view line, std::size_t from) {
   return end;
 }
 
-// Blank text between elements is not an element's text: only a byte from 0x21
-// to 0x7F makes it one (bytes 0x80 to 0xFF count as blanks, as signed chars).
+// Blank text between elements is not an element's text: only a byte above the
+// space makes it one. The raw text is tested, so a text written as references to
+// blanks ("&#32;") stays.
 bool HasVisibleByte(std::string_view text) {
   for (char c : text)
-    if (static_cast<signed char>(c) > ' ') return true;
+    if (static_cast<unsigned char>(c) > ' ') return true;
   return false;
 }
 
+constexpr std::pair<std::string_view, char> kEntities[] = {
+    {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}};
+
+// The characters XML 1.0 allows; a reference to any other stays as written.
+bool IsXmlCharacter(std::uint32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+int DigitValue(char c, bool hex) {
+  if (c >= '0' && c <= '9') return c - '0';
+  const char lower = AsciiToLower(c);
+  return hex && lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+    return;
+  }
+  const int trailing = c < 0x800 ? 1 : (c < 0x10000 ? 2 : 3);
+  static constexpr unsigned char kLeads[] = {0, 0xC0, 0xE0, 0xF0};
+  out.push_back(static_cast<char>(kLeads[trailing] | (c >> (6 * trailing))));
+  for (int shift = 6 * (trailing - 1); shift >= 0; shift -= 6)
+    out.push_back(static_cast<char>(0x80 | ((c >> shift) & 0x3F)));
+}
+
+// A numeric reference ("&#233;", "&#xE9;") at the front of `text`, appended to
+// `out` as UTF-8; answers its length, or 0 when there is no valid one.
+std::size_t DecodeNumericReference(std::string_view text, std::string& out) {
+  if (!text.starts_with("&#")) return 0;
+  std::size_t i = 2;
+  const bool hex = i < text.size() && text[i] == 'x';
+  if (hex) ++i;
+  const std::size_t firstDigit = i;
+  std::uint32_t value = 0;
+  // Stops once past the last character, before the value can overflow.
+  for (; i < text.size() && value <= 0x10FFFF; ++i) {
+    const int digit = DigitValue(text[i], hex);
+    if (digit < 0) break;
+    value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
+  }
+  if (i == firstDigit || i >= text.size() || text[i] != ';' || !IsXmlCharacter(value)) return 0;
+  AppendUtf8(out, value);
+  return i + 1;
+}
+
+// The reference at the front of `text`, which starts with "&", appended to `out`;
+// answers how many bytes it took. Anything else passes its "&" through.
+std::size_t DecodeReference(std::string_view text, std::string& out) {
+  for (const auto& [entity, replacement] : kEntities) {
+    if (!text.starts_with(entity)) continue;
+    out.push_back(replacement);
+    return entity.size();
+  }
+  if (const std::size_t length = DecodeNumericReference(text, out)) return length;
+  out.push_back('&');
+  return 1;
+}
+
 // One pass over the text, so a replacement's result is never examined again.
-std::string ReplaceEntities(std::string_view text) {
-  static constexpr std::pair<std::string_view, char> kEntities[] = {
-      {"&lt;", '<'}, {"&quot;", '"'}, {"&amp;", '&'}};
+std::string ReplaceReferences(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   std::size_t i = 0;
@@ -59,16 +121,7 @@ std::string ReplaceEntities(std::string_view text) {
     const std::size_t amp = text.find('&', i);
     if (amp == std::string_view::npos) break;
     out.append(text.substr(i, amp - i));
-    i = amp + 1;
-    bool replaced = false;
-    for (const auto& [entity, replacement] : kEntities) {
-      if (text.substr(amp, entity.size()) != entity) continue;
-      out.push_back(replacement);
-      i = amp + entity.size();
-      replaced = true;
-      break;
-    }
-    if (!replaced) out.push_back('&');
+    i = amp + DecodeReference(text.substr(amp), out);
   }
   out.append(text.substr(i));
   return out;
@@ -78,7 +131,8 @@ std::string ReplaceEntities(std::string_view text) {
 
 std::string DecodeXmlText(std::string_view text) {
   if (text.empty()) return {};
-  return ReplaceEntities(Utf8ToNarrow(text));
+  // References name Unicode characters, so they are decoded while the text is UTF-8.
+  return Utf8ToNarrow(ReplaceReferences(text));
 }
 
 // ---- CXmlParser: file and driver ----
@@ -198,8 +252,10 @@ void CXmlParser::CloseSection(std::string_view line, std::size_t i, std::string_
 }
 
 // After "=": first the opening character (whatever it is), then everything up to
-// a quote, a line break or ">". A value running to the end of the line goes on in
-// the next one.
+// the same quote when it is one, else up to a quote, a line break or ">". A value
+// running to the end of the line goes on in the next one. A quoted value holds
+// the other quote and ">" as XML allows, also the ones files of older versions
+// hold unescaped.
 void CXmlParser::CollectAttributeValue(std::string_view line, std::size_t i) {
   if (m_valueBuffer.empty()) {
     i = SkipSpace(line, i);
@@ -211,14 +267,17 @@ void CXmlParser::CollectAttributeValue(std::string_view line, std::size_t i) {
     m_position = static_cast<std::ptrdiff_t>(i + 1);
     return;
   }
-  const std::size_t stop = FindStop(line, i, "\"'\n\r>");
+  const char opening = m_valueBuffer.front();
+  const bool quoted = opening == '"' || opening == '\'';
+  const std::size_t stop =
+      FindStop(line, i, quoted ? std::string_view(&opening, 1) : std::string_view("\"'\n\r>"));
   m_valueBuffer.append(line.substr(i, stop - i));
   if (stop == line.size()) {
     m_position = static_cast<std::ptrdiff_t>(stop);  // the line break is added next step
     return;
   }
-  const std::size_t first = m_valueBuffer.find_first_not_of("\"'");
-  m_attributeValue = first == std::string::npos
+  const std::size_t first = quoted ? 1 : m_valueBuffer.find_first_not_of("\"'");
+  m_attributeValue = first >= m_valueBuffer.size()
                          ? CPooledString()
                          : CPooledString(std::string_view(m_valueBuffer).substr(first));
   m_valueBuffer.clear();
@@ -414,9 +473,9 @@ void CXmlTreeBuilder::Take(const CXmlParser& parser) {
       return;
     }
     case kXmlText: {
-      const std::string text = DecodeXmlText(parser.GetText().View());
-      if (DecodedElementName(parser.GetElementName()).empty() || !HasVisibleByte(text)) return;
-      m_current->SetText(CPooledString(std::string_view(text)));
+      const std::string_view raw = parser.GetText().View();
+      if (DecodedElementName(parser.GetElementName()).empty() || !HasVisibleByte(raw)) return;
+      m_current->SetText(CPooledString(std::string_view(DecodeXmlText(raw))));
       return;
     }
     default:

@@ -98,5 +98,7 @@ class CXmlParser {
 // file that cannot be opened; false for unbalanced end tags or exhausted memory.
 bool LoadXmlFile(const char* fileName, bool showErrors, CXmlNode& document);
 
-// UTF-8 to the narrow set, then "&lt;" "&quot;" "&amp;" replaced once each.
+// The five predefined entities and the decimal and hexadecimal character
+// references replaced in one pass (a reference to a character XML does not allow
+// stays as written), then UTF-8 to the narrow set.
 std::string DecodeXmlText(std::string_view text);

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
+// Stands in for a control character that XML 1.0 forbids even as a reference.
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 constexpr std::string_view kWrapperName = "tarvisk";
 
 // Indentation stops growing here: a file nested a hundred thousand levels deep
@@ -18,6 +20,40 @@ constexpr int kMaxIndent = 128;
 
 void AppendIndent(std::string& out, int level) {
   out.append(static_cast<std::size_t>(std::clamp(level, 0, kMaxIndent)), ' ');
+}
+
+// The escaped form of one byte, or nothing when the byte goes out as it is.
+// Line breaks and tabs become references: the reader works line by line, and
+// other readers turn them into spaces inside attribute values.
+std::string_view EscapeOf(char c) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return "&quot;";
+    case '\'':
+      return "&apos;";
+    case '\t':
+      return "&#9;";
+    case '\n':
+      return "&#10;";
+    case '\r':
+      return "&#13;";
+  }
+  return static_cast<unsigned char>(c) < 0x20 ? kReplacementCharacter : std::string_view();
+}
+
+// An element's text, escaped. The reader takes text made of spaces alone for
+// indentation, so such a text starts with a reference to keep it.
+std::string EscapeElementText(const CPooledString& text) {
+  std::string escaped = EscapeXmlText(text);
+  if (!escaped.empty() && escaped.find_first_not_of(' ') == std::string::npos)
+    escaped.replace(0, 1, "&#32;");
+  return escaped;
 }
 
 bool WriteText(CXmlFileWriter& sink, const std::string& text) {
@@ -43,18 +79,16 @@ CXmlTag MakeElementTag(const CXmlNode& node) {
 
 // Writes everything of `node` that comes before its children: the whole element
 // when it has none. Sets `childrenFollow` when its end tag is still to come.
+// The text goes on the start tag's line, where the reader cannot mistake the
+// children's indentation for part of it.
 bool WriteElementOpening(CXmlFileWriter& sink, const CXmlNode& node, bool& childrenFollow) {
   const CXmlTag tag = MakeElementTag(node);
   childrenFollow = node.GetChildCount() > 0;
-  const bool hasText = !node.GetText().IsEmpty();
-  if (childrenFollow) {
-    if (!tag.WriteStartTag(sink, 1, true, true)) return false;
-    return !hasText || sink.Write(EscapeXmlText(node.GetText()).c_str());
-  }
-  if (!hasText) return tag.WriteEmptyTag(sink, 1, true, true);
-  return tag.WriteStartTag(sink, 1, true, false) &&
-         sink.Write(EscapeXmlText(node.GetText()).c_str()) &&
-         tag.WriteEndTag(sink, -1, false, true);
+  const std::string text = EscapeElementText(node.GetText());
+  if (text.empty() && !childrenFollow) return tag.WriteEmptyTag(sink, 1, true, true);
+  if (!tag.WriteStartTag(sink, 1, true, false) || !WriteText(sink, text)) return false;
+  if (childrenFollow) return WriteText(sink, std::string(kLineEnd));
+  return tag.WriteEndTag(sink, -1, false, true);
 }
 
 }  // namespace
@@ -229,24 +263,20 @@ void CXmlMemoryWriter::OpenDocument() {
 std::string EscapeXmlText(std::string_view text) {
   text = text.substr(0, text.find('\0'));
   if (text.empty()) return {};
+  // Converted first: every byte escaped below is ASCII, which no UTF-8 sequence
+  // of another character contains.
+  const std::string utf8 = NarrowToUtf8(text);
   std::string escaped;
-  escaped.reserve(text.size() + text.size() / 8 + 8);
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      case '<':
-        escaped += "&lt;";
-        break;
-      default:
-        escaped += c;
+  escaped.reserve(utf8.size() + utf8.size() / 8 + 8);
+  for (char c : utf8) {
+    const std::string_view replacement = EscapeOf(c);
+    if (replacement.empty()) {
+      escaped += c;
+    } else {
+      escaped += replacement;
     }
   }
-  return NarrowToUtf8(escaped);
+  return escaped;
 }
 
 std::string EscapeXmlText(const char* text) {

@@ -118,8 +118,11 @@ class CXmlMemoryWriter : public CXmlFileWriter {
   CHeapString m_buffer;
 };
 
-// "&" "\"" "<" escaped (">" and "'" are not), then converted from the narrow set
-// to UTF-8. The text ends at its first NUL byte, as every text of the program does.
+// Converted from the narrow set to UTF-8, then made safe for an attribute value
+// or an element's text: "&" "<" ">" "\"" "'" become entity references, tab, LF
+// and CR character references, and every other control character, which XML 1.0
+// forbids, U+FFFD. The text ends at its first NUL byte, as every text of the
+// program does.
 std::string EscapeXmlText(std::string_view text);
 std::string EscapeXmlText(const char* text);
 std::string EscapeXmlText(const CPooledString& text);

@@ -202,6 +202,24 @@ TEST_F(OptionsControllerTest, HideOnABusyPortKeepsTheOldListenerAndChangesNothin
   EXPECT_FALSE(IsCorporateProxyEnabled(document));
 }
 
+TEST_F(OptionsControllerTest, LocalNetworkBoxFollowsTheFileAndHideSavesIt) {
+  COptionsController& controller = Start();
+  EXPECT_FALSE(controller.GetView().form.allowLocalNetwork);
+  EXPECT_TRUE(controller.Hide(Form(std::to_string(m_port))).ok);
+  EXPECT_EQ(FileText().find("allowlan"), std::string::npos) << "added only when switched on";
+  COptionsForm form = Form(std::to_string(m_port));
+  form.allowLocalNetwork = true;
+  EXPECT_TRUE(controller.Hide(form).ok);
+  EXPECT_NE(FileText().find("<allowlan>yes</allowlan>"), std::string::npos);
+  EXPECT_TRUE(controller.GetView().form.allowLocalNetwork);
+  // A file switched off by hand unchecks the box on reload, so the next Hide keeps it off.
+  WriteConfig(ConfigText(m_port, kRules));
+  controller.Command(kCommandReload);
+  EXPECT_FALSE(controller.GetView().form.allowLocalNetwork);
+  EXPECT_TRUE(controller.Hide(Form(std::to_string(m_port))).ok);
+  EXPECT_EQ(FileText().find("allowlan"), std::string::npos);
+}
+
 TEST_F(OptionsControllerTest, HideRefusesAPortThatIsNotOneTo65535) {
   COptionsController& controller = Start();
   const std::string before = FileText();
@@ -432,7 +450,8 @@ TEST_F(OptionsControllerTest, InstantFilteringCreatesPersonalRulesAndAddsEntries
   EXPECT_GT(rule, text.find("name=\"ad banners\""));
   EXPECT_NE(text.find("<enabled>yes</enabled>", rule), std::string::npos);
   EXPECT_NE(text.find("<allow contains=\"good.example/\"/>", rule), std::string::npos) << text;
-  EXPECT_NE(text.find("<request contains=\"bad.example/&quot;&lt;x>\"/>", rule), std::string::npos)
+  EXPECT_NE(text.find("<request contains=\"bad.example/&quot;&lt;x&gt;\"/>", rule),
+            std::string::npos)
       << text;
   // One rule, listed in the Advanced filters menu.
   EXPECT_EQ(text.find("Personal rules", rule + 20), std::string::npos);
@@ -454,6 +473,47 @@ TEST_F(OptionsControllerTest, InstantFilteringAddsToAnExistingPersonalRule) {
   // Cut to the 1023 characters the dialog's field holds.
   EXPECT_NE(text.find("<request contains=\"" + std::string(1023, 'u') + "\"/>", rule),
             std::string::npos);
+}
+
+TEST_F(OptionsControllerTest, InstantFilteringEntriesSurviveASaveAndAReload) {
+  std::string config(GetDefaultConfigText());
+  const std::string defaultPort = "<proxyport>8010</proxyport>";
+  config.replace(config.find(defaultPort), defaultPort.size(),
+                 "<proxyport>" + std::to_string(m_port) + "</proxyport>");
+  WriteConfig(config);
+  COptionsController& controller = Start();
+  const std::string urls[] = {"http://en.wikipedia.org/wiki/Ender's_Game",
+                              "http://a.example/?q=a>b&c=<script>",
+                              "http://a.example/\"quoted\"&amp;", "http://a.example/]]>-->",
+                              "http://a.example/\t\r\n\x01\x1F\x7F%0A"};
+  for (const std::string& url : urls) {
+    for (const bool allow : {true, false}) {
+      std::vector<std::string> offered;
+      ASSERT_TRUE(controller.OpenInstantFiltering(offered));
+      ASSERT_TRUE(controller.CloseInstantFiltering(false, url, allow));
+    }
+  }
+  // The reloaded rules are saved again (Disable saves) and read once more.
+  EXPECT_TRUE(controller.Command(kCommandReload));
+  EXPECT_EQ(controller.GetView().rules.size(), 10u);
+  EXPECT_TRUE(controller.Command(kCommandEnableDisable));
+  EXPECT_EQ(m_messages.GetTexts(), std::vector<std::string>{});
+  CXmlNode document;
+  ASSERT_TRUE(LoadConfig(document));
+  ASSERT_EQ(GetRuleCount(document), 10);
+  CXmlNode* personal = nullptr;
+  GetRule(document, 6, personal);
+  std::vector<std::string> added, expected;
+  for (int index = personal->GetChildCount() - 10; index < personal->GetChildCount(); ++index) {
+    const CXmlNode* entry = personal->GetChild(index);
+    added.push_back(entry->GetName().ToString() + " " + entry->GetAttribute("contains").ToString());
+  }
+  for (int index = 0; index < 5; ++index) {
+    const std::string url = index < 4 ? urls[index] : "http://a.example/%09%0D%0A%01%1F%7F%0A";
+    expected.insert(expected.end(), {"allow " + url, "request " + url});
+  }
+  EXPECT_EQ(added, expected);
+  EXPECT_EQ(personal->CountChildren("allow") + personal->CountChildren("request"), 26 + 10);
 }
 
 TEST_F(OptionsControllerTest, AutorunReportsFailuresAndKeepsTheUsersChoice) {

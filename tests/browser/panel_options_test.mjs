@@ -1,6 +1,7 @@
 // The control panel's options window and filtering switch, driven in Chromium against
 // build/lumbra: labels, a rejected port, a rule toggled from "Advanced filters" and kept by Hide,
-// a port change that moves the proxy and the page, and Enable/Disable from the tray menu.
+// a port change (with the local network allowed) that moves the proxy and the page, and
+// Enable/Disable from the tray menu.
 import {
   canConnect,
   check,
@@ -54,6 +55,8 @@ async function checkLabels(page) {
   await corporate.check();
   check(await page.getByLabel('Corporate proxy address').isEnabled(), 'checking the box enables the edits');
   await corporate.uncheck();
+  const allowLan = page.getByRole('checkbox', { name: 'Allow other computers on the local network' });
+  check(!(await allowLan.isChecked()), '"Allow other computers on the local network" starts unchecked');
   check(await page.getByRole('checkbox', { name: 'Autorun with Windows' }).isVisible(), 'autorun box present');
   for (const name of ['Advanced filters', 'Product update', 'Hide', 'Exit']) {
     check(await page.getByRole('button', { name, exact: true }).isVisible(), `"${name}" button present`);
@@ -99,6 +102,7 @@ async function toggleRule(page, lumbra) {
 async function changePortAndHide(page, lumbra, origin) {
   const newPort = await freePort();
   await page.getByLabel('Proxy port :').fill(String(newPort));
+  await page.getByRole('checkbox', { name: 'Allow other computers on the local network' }).check();
   await page.getByRole('button', { name: 'Hide' }).click();
   await page.waitForURL(`http://127.0.0.1:${newPort}/**`);
   check(true, `the page moved to the new port ${newPort}`);
@@ -110,6 +114,7 @@ async function changePortAndHide(page, lumbra, origin) {
   const file = lumbra.readConfig();
   check(file.includes(`<proxyport>${newPort}</proxyport>`), 'Hide saved the new port');
   check(ruleEnabled(file, 'top advert') === 'no', 'Hide saved the rule toggle');
+  check(file.includes('<allowlan>yes</allowlan>'), 'Hide saved "Allow other computers on the local network"');
   check(ruleEnabled(file, 'window.open') === 'yes', 'the other rule is unchanged');
   return newPort;
 }

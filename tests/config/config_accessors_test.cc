@@ -200,3 +200,31 @@ TEST(ConfigAccessors, VersionReadsLeadingDigitsLikeAtol) {
 }
 
 }  // namespace
+
+TEST(ConfigAccessors, LocalNetworkSwitchIsOffUnlessYesAndAddedOnlyWhenSwitchedOn) {
+  TestConfig config;
+  EXPECT_FALSE(IsLocalNetworkAllowed(config.document));
+  // Switching off a file without the element leaves it as it was.
+  SetLocalNetworkAllowed(config.document, false);
+  EXPECT_EQ(config.root->GetChildCount(), 5);
+  SetLocalNetworkAllowed(config.document, true);
+  ASSERT_EQ(config.root->GetChildCount(), 6);
+  EXPECT_EQ(config.root->GetChild(5)->GetName().View(), "allowlan");
+  EXPECT_TRUE(IsLocalNetworkAllowed(config.document));
+  SetLocalNetworkAllowed(config.document, false);
+  EXPECT_EQ(config.root->GetChild(5)->GetText().View(), "no");
+  EXPECT_EQ(config.root->GetChildCount(), 6);
+
+  CXmlNode* allowLan = config.root->GetChild(5);
+  for (const char* text : {"", "no", "yes ", "1", "true", "on"}) {
+    allowLan->SetText(CPooledString(text));
+    EXPECT_FALSE(IsLocalNetworkAllowed(config.document)) << "text '" << text << "'";
+  }
+  allowLan->SetText(CPooledString("YES"));
+  EXPECT_TRUE(IsLocalNetworkAllowed(config.document));
+
+  CXmlNode empty(CPooledString("__root__"));
+  SetLocalNetworkAllowed(empty, true);
+  EXPECT_EQ(empty.GetChildCount(), 0);
+  EXPECT_FALSE(IsLocalNetworkAllowed(empty));
+}

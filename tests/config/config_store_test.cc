@@ -183,6 +183,27 @@ TEST_F(ConfigStoreTest, SavedChangesComeBackOnTheNextLoad) {
   EXPECT_FALSE(IsFilterEnabled(reloaded));
 }
 
+TEST_F(ConfigStoreTest, LoadRemovesLeftoversOfInterruptedSavesOnly) {
+  CXmlNode first;
+  ASSERT_TRUE(Load(first));
+  // A process id that no process has (above the kernel's largest), and this
+  // process's own id, which an earlier process in another namespace may have had.
+  const std::string leftovers[] = {"lumbra.xml.tmp.99999999.0",
+                                   "lumbra.xml.tmp." + std::to_string(getpid()) + ".7"};
+  const std::vector<std::string> kept = {"lumbra.xml.bak", "lumbra.xml.tmp.1.x",
+                                         "lumbra.xml.tmp.99999999", "notes.tmp.99999999.0",
+                                         "other.xml.tmp.99999999.0"};
+  for (const std::string& name : leftovers) WriteFile(Folder() + "/" + name, "<lumbra>");
+  for (const std::string& name : kept) WriteFile(Folder() + "/" + name, "kept");
+  CXmlNode document;
+  ASSERT_TRUE(Load(document));
+  std::vector<std::string> expected = kept;
+  expected.push_back("lumbra.xml");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(ListFolder(Folder()), expected);
+  EXPECT_EQ(GetRuleCount(document), 10);
+}
+
 TEST_F(ConfigStoreTest, MalformedFileIsKeptAsBackupBeforeTheFirstSave) {
   ASSERT_EQ(GetConfigPath(), Path());
   const std::string broken =

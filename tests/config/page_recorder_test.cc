@@ -13,6 +13,8 @@
 
 #include "core/code_page.h"
 #include "core/user_messages.h"
+#include "xml/xml_node.h"
+#include "xml/xml_reader.h"
 
 namespace {
 
@@ -113,16 +115,33 @@ TEST(PageRecorder, FormFieldsFollowHeadersAndMakeThePagePost) {
                 " </url>\r\n");
 }
 
-TEST(PageRecorder, TextsAreEscapedAndConvertedToUtf8) {
+TEST(PageRecorder, TextsAreEscapedAndConvertedToUtf8AndReadBack) {
   CPageRecorder recorder;
   recorder.SetState(kRecorderRecording);
-  const Texts names{"X-Quote", "X-Angle"}, values{"say \"hi\"", "<b> & 'c'"};
-  recorder.RecordPage("http://h/?q=<a>&r=\"", {}, {}, names, values);
+  const Texts names{"X-Quote", "X-Angle"}, values{"say \"hi\"", "<b> & 'c'\x01"};
+  recorder.RecordPage(std::string_view("http://h/?q=<a>&r=\"'%41\x00\n\x7F", 26), {}, {}, names,
+                      values);
+  recorder.CloseRecord();
   const std::string text = recorder.GetRecordText();
-  EXPECT_NE(text.find("source=\"http://h/?q=&lt;a>&amp;r=&quot;\""), std::string::npos);
+  // Control characters of the URL are kept percent-encoded, "%" itself is not.
+  EXPECT_NE(text.find("source=\"http://h/?q=&lt;a&gt;&amp;r=&quot;&apos;%41%00%0A%7F\""),
+            std::string::npos);
   EXPECT_NE(text.find("<header name=\"X-Quote\" value=\"say &quot;hi&quot;\"/>"),
             std::string::npos);
-  EXPECT_NE(text.find("<header name=\"X-Angle\" value=\"&lt;b> &amp; 'c'\"/>"), std::string::npos);
+  EXPECT_NE(
+      text.find("<header name=\"X-Angle\" value=\"&lt;b&gt; &amp; &apos;c&apos;\xEF\xBF\xBD\"/>"),
+      std::string::npos);
+  TempFolder folder;
+  const std::string path = folder.File("record.xml");
+  std::ofstream(path, std::ios::binary) << text;
+  CXmlNode document("__root__");
+  ASSERT_TRUE(LoadXmlFile(path.c_str(), true, document));
+  const CXmlNode* url = document.FindChild("tarvisk")->FindChild("url");
+  EXPECT_EQ(url->GetAttribute("source").View(), "http://h/?q=<a>&r=\"'%41%00%0A%7F");
+  EXPECT_EQ(url->FindChild("header", 1)->GetAttribute("value").View(), "<b> & 'c'\xEF\xBF\xBD");
+
+  recorder.SetState(kRecorderStopped);
+  recorder.SetState(kRecorderRecording);
 
   ASSERT_TRUE(SetNarrowCharset("CP1252"));
   recorder.RecordPage("http://h/caf\xE9", {}, {}, {}, {});

@@ -9,39 +9,21 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from lumbra_e2e import (LOOPBACK, Closing, Lumbra, Origin, Stream, Upgrading, chunked, free_port,
-                        response, rule)
-
-# Rules that would rewrite or block what an upgraded connection carries, were it
-# read as requests and pages.
-RULES = (rule('<request contains="blocked-path"/>', "block requests")
-         + rule('<response contains="forbidden-text"/>', "block responses")
-         + rule('<content contains="secretword" action="remove"/>'
-                '<content tag="div" attribname="id" attribvalue="ad"/>', "rewrite"))
-TIMEOUT = 5.0
-
-
-def get(origin_or_address, path, method="GET", extra=""):
-    address = (origin_or_address if isinstance(origin_or_address, str)
-               else f"{LOOPBACK}:{origin_or_address.port}")
-    return f"{method} http://{address}{path} HTTP/1.1\r\nHost: {address}\r\n{extra}\r\n".encode()
+from lumbra_e2e import (LOOPBACK, Closing, Origin, ProxyTest, Stream, Upgrading, chunked, free_port,
+                        get, relayed, response, rule)
 
 
 def echo_path(request):
     return response("answer to " + request.split(b" ")[1].decode())
 
 
-class AnswerFramingTest(unittest.TestCase):
-    def setUp(self):
-        self.proxy = Lumbra(RULES).start()
-
-    def tearDown(self):
-        self.proxy.close()
-
-    def browser(self):
-        browser = self.proxy.connect()
-        browser.settimeout(TIMEOUT)
-        return browser
+class AnswerFramingTest(ProxyTest):
+    # Rules that would rewrite or block what an upgraded connection carries, were it
+    # read as requests and pages.
+    RULES = (rule('<request contains="blocked-path"/>', "block requests")
+             + rule('<response contains="forbidden-text"/>', "block responses")
+             + rule('<content contains="secretword" action="remove"/>'
+                    '<content tag="div" attribname="id" attribvalue="ad"/>', "rewrite"))
 
     def test_answers_without_a_body_whatever_their_length_says(self):
         announced = b"Content-Type: text/html\r\nContent-Length: 1000\r\n\r\n"
@@ -64,18 +46,17 @@ class AnswerFramingTest(unittest.TestCase):
                     # The same server next, then another: neither answer may be
                     # taken for the 1000 bytes the first one announced.
                     requests = [get(a, path, method), get(a, "/hints"), get(b, "/other")]
-                    with self.subTest(path, together=together), self.browser() as browser:
-                        stream = Stream(browser)
+                    with self.subTest(path, together=together), Stream.to(self.proxy) as browser:
                         connections = a.connections
-                        browser.sendall(b"".join(requests) if together else requests[0])
-                        self.assertEqual(b"".join(stream.answer(method)), answer)
+                        browser.send(b"".join(requests) if together else requests[0])
+                        self.assertEqual(b"".join(browser.answer(method)), answer)
                         if not together:
-                            browser.sendall(requests[1])
-                        self.assertEqual(stream.answer(), (early_hints, b""))
-                        self.assertEqual(stream.answer()[1], b"answer to /hints")
+                            browser.send(requests[1])
+                        self.assertEqual(browser.answer(), (early_hints, b""))
+                        self.assertEqual(browser.answer()[1], b"answer to /hints")
                         if not together:
-                            browser.sendall(requests[2])
-                        self.assertEqual(stream.answer()[1], b"answer to /other")
+                            browser.send(requests[2])
+                        self.assertEqual(browser.answer()[1], b"answer to /other")
                         self.assertEqual(a.connections, connections + 1)
 
     def test_filtering_never_reaches_from_one_answer_into_the_next(self):
@@ -83,146 +64,103 @@ class AnswerFramingTest(unittest.TestCase):
         # image, and a page with text a rule removes.
         image = b"\x89PNG secretword <div id=\"ad\">"
         answers = (response(b'<p>a</p><div id="ad">never closed')
-                   + response(image, "image/png")
-                   + response(b"<p>secretword</p>"))
-
-        def serve(request):
-            return answers if b"/first" in request else b""
-
-        with Origin(serve) as origin, self.browser() as browser:
-            stream = Stream(browser)
-            browser.sendall(get(origin, "/first") + get(origin, "/second") + get(origin, "/third"))
-            self.assertEqual(stream.answer()[1], b"<p>a</p>" + b" " * 25)
-            self.assertEqual(stream.answer()[1], image)
-            self.assertEqual(stream.answer()[1], b"<p>          </p>")
+                   + response(image, "image/png") + response(b"<p>secretword</p>"))
+        with Origin(lambda request: answers if b"/first" in request else b"") as origin, \
+                Stream.to(self.proxy) as browser:
+            browser.send(get(origin, "/first") + get(origin, "/second") + get(origin, "/third"))
+            self.assertEqual(browser.answer()[1], b"<p>a</p>" + b" " * 25)
+            self.assertEqual(browser.answer()[1], image)
+            self.assertEqual(browser.answer()[1], b"<p>          </p>")
 
     def test_rules_rewrite_chunk_data_but_never_the_chunk_framing(self):
-        # The ad element spans three chunks: blanking it must leave the size lines
-        # between them as they are.
-        pieces = [b'<p>a</p><div id="ad">one', b" two ", b"three</div><p>b</p>", b"x secretword y"]
+        # The ad element spans three chunks: blanking it must leave the size lines,
+        # extensions and trailers around them as they are.
+        pieces = [b'<p>a</p><div id="ad">one', b" two ", b"three</div>" + b"x" * 5000,
+                  b"<p>secretword</p>"]
         head = b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n"
         text = b"".join(pieces)
         element = b'<div id="ad">one two three</div>'
         filtered = text.replace(element, b" " * len(element)).replace(b"secretword", b" " * 10)
-        sizes = [len(piece) for piece in pieces]
-        expected = chunked(*[filtered[sum(sizes[:i]):sum(sizes[:i + 1])] for i in range(4)])
-
-        whole = head + chunked(*pieces)
-        # In one write, and one chunk per write.
-        writes = [whole, [whole[:whole.index(b"\r\n\r\n") + 4]]
-                  + [chunked(piece)[:-5] for piece in pieces] + [b"0\r\n\r\n"]]
+        ends = [sum(map(len, pieces[:i])) for i in range(len(pieces) + 1)]
+        expected = chunked(*[filtered[a:b] for a, b in zip(ends, ends[1:])], extension=b";n=1",
+                           trailers=b"X-Sum: 7\r\n")
+        sent = head + chunked(*pieces, extension=b";n=1", trailers=b"X-Sum: 7\r\n")
+        # In one write; a chunk's data per write; in writes that end inside a size
+        # line, inside chunk data and inside the trailers.
+        cuts = [[], [sent.index(piece) for piece in pieces],
+                [len(head) + 1, sent.index(b"x" * 5000) + 2500, len(sent) - 8]]
+        writes = [[sent[a:b] for a, b in zip([0] + c, c + [len(sent)])] for c in cuts]
 
         def serve(request):
             return writes.pop(0) if b"/chunked" in request else echo_path(request)
 
-        with Origin(serve, pause=0.05) as origin:
-            for sent in ("in one write", "a chunk per write"):
-                with self.subTest(sent), self.browser() as browser:
-                    stream = Stream(browser)
-                    browser.sendall(get(origin, "/chunked"))
-                    self.assertEqual(stream.answer(), (head, expected))
-                    browser.sendall(get(origin, "/after"))
-                    self.assertEqual(stream.answer()[1], b"answer to /after")
+        with Origin(serve, pause=0.05) as origin, Origin(echo_path) as other, \
+                Stream.to(self.proxy) as browser:
+            for after in (origin, other, origin):
+                browser.send(get(origin, "/chunked"))
+                self.assertEqual(browser.answer(), (head, expected))
+                # The connection goes on, to the same server or another.
+                browser.send(get(after, "/after"))
+                self.assertEqual(browser.answer()[1], b"answer to /after")
+            self.assertEqual(origin.connections, 1)
 
-    def test_chunked_answer_passes_whole_and_the_connection_goes_on(self):
-        body = chunked(b"<p>first</p>", b"x" * 5000, b"<p>last</p>", extension=b";note=1",
-                       trailers=b"X-Checksum: 7\r\n")
-        head = b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n"
-
-        def serve(request):
-            if b"/chunked" in request:
-                # In pieces that end inside a size line and inside the trailers.
-                return [head + body[:7], body[7:5020], body[5020:-8], body[-8:]]
-            return echo_path(request)
-
-        with Origin(serve, pause=0.1) as a, Origin(echo_path) as b, self.browser() as browser:
-            stream = Stream(browser)
-            for origin in (a, b):
-                browser.sendall(get(a, "/chunked"))
-                self.assertEqual(stream.answer(), (head, body))
-                browser.sendall(get(origin, "/after"))
-                self.assertEqual(stream.answer()[1], b"answer to /after")
-            self.assertEqual(a.connections, 1)
-
-    def test_answer_ended_by_the_servers_close(self):
+    def test_servers_that_close(self):
         body = bytes((i * 7) % 256 for i in range(200000))
         head = b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n"
 
         def serve(request):
             if b"/until-close" in request:
                 return Closing([head + body[:1000], body[1000:]])
-            return echo_path(request)
+            return Closing([echo_path(request)]) if b"/closing" in request else echo_path(request)
 
         with Origin(serve, pause=0.1) as origin:
-            for kept_alive in (False, True):
-                with self.subTest(kept_alive=kept_alive), self.browser() as browser:
-                    stream = Stream(browser)
-                    if kept_alive:
-                        browser.sendall(get(origin, "/before"))
-                        self.assertEqual(stream.answer()[1], b"answer to /before")
-                    browser.sendall(get(origin, "/until-close"))
-                    # Everything up to the close, then the browser's connection ends too.
-                    self.assertEqual(stream.answer(), (head, body))
+            for before in ([], ["/closing", "/kept"]):
+                with self.subTest(before=before), Stream.to(self.proxy) as browser:
+                    # A server that closed after an answer is connected again for the
+                    # browser's next click, which comes after the server has gone.
+                    for path in before:
+                        browser.send(get(origin, path))
+                        self.assertEqual(browser.answer()[1], f"answer to {path}".encode())
+                        time.sleep(0.2)
+                    # An answer without a length, also on a kept-alive connection, ends
+                    # with the server's close; the browser's connection then ends too.
+                    browser.send(get(origin, "/until-close"))
+                    self.assertEqual(browser.answer(), (head, body))
+            self.assertEqual(origin.connections, 3)
 
-    def test_upgraded_connection_carries_bytes_untouched_both_ways(self):
+    def test_upgrade_declined_then_taken(self):
         switching = (b"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
                      b"Connection: Upgrade\r\n\r\n")
         greeting = b"<div id=\"ad\">secretword from the server</div>"
-        with Origin(lambda request: Upgrading([switching + greeting])) as origin, \
-                Origin() as elsewhere, self.browser() as browser:
-            stream = Stream(browser)
-            browser.sendall(get(origin, "/socket", extra="Connection: Upgrade\r\n"
-                                "Upgrade: websocket\r\nSec-WebSocket-Version: 13\r\n"
-                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"))
-            self.assertEqual(stream.head(), switching)
-            self.assertEqual(stream.take(len(greeting)), greeting)
+        upgrade = "Connection: Upgrade\r\nUpgrade: websocket\r\n"
+
+        def serve(request):
+            return Upgrading([switching + greeting]) if b"/socket" in request else echo_path(request)
+
+        with Origin(serve) as origin, Origin() as elsewhere, Stream.to(self.proxy) as browser:
+            # Declined: what follows is read as requests again, each going to its own
+            # server, the first server's connection included.
+            browser.send(get(origin, "/declined", extra=upgrade) + get(elsewhere, "/next"))
+            self.assertEqual(browser.answer()[1], b"answer to /declined")
+            self.assertEqual(browser.answer()[1], b"hello")
+            self.assertEqual(elsewhere.requests, [relayed(get(elsewhere, "/next"))])
+            # Taken: from the 101 on, bytes pass untouched both ways.
+            browser.send(get(origin, "/socket", extra=upgrade + "Sec-WebSocket-Version: 13\r\n"))
+            self.assertEqual(browser.head(), switching)
+            self.assertEqual(browser.take(len(greeting)), greeting)
             sent = b""
             for message in (get(elsewhere, "/blocked-path"),
                             b"secretword <div id=\"ad\">forbidden-text</div>",
                             b"POST " + get(elsewhere, "/x"),
                             bytes(range(256)) + b"HTTP/1.1 200 OK\r\n\r\n"):
-                browser.sendall(message)
-                self.assertEqual(stream.take(len(message)), message)
+                browser.send(message)
+                self.assertEqual(browser.take(len(message)), message)
                 sent += message
             self.assertEqual(origin.tunnelled, sent)
-            request = origin.requests[0]
-            self.assertTrue(request.startswith(b"GET /socket HTTP/1.1\r\n"), request)
-            self.assertIn(b"\r\nConnection: Upgrade\r\n", request)
-            self.assertIn(b"\r\nUpgrade: websocket\r\n", request)
-        self.assertEqual(elsewhere.connections, 0)
-
-    def test_upgrade_declined_by_the_server_keeps_the_connection_http(self):
-        with Origin(echo_path) as origin, Origin(echo_path) as other, \
-                self.browser() as browser:
-            stream = Stream(browser)
-            browser.sendall(get(origin, "/socket", extra="Connection: Upgrade\r\n"
-                                "Upgrade: websocket\r\n"))
-            self.assertEqual(stream.answer()[1], b"answer to /socket")
-            # What follows is read as requests again, each going to its own server.
-            browser.sendall(get(other, "/next") + get(origin, "/last"))
-            self.assertEqual(stream.answer()[1], b"answer to /next")
-            self.assertEqual(stream.answer()[1], b"answer to /last")
-            self.assertEqual(other.requests[0], f"GET /next HTTP/1.1\r\nHost: {LOOPBACK}:"
-                                                f"{other.port}\r\n\r\n".encode())
-
-
-class ServerTroubleTest(unittest.TestCase):
-    def setUp(self):
-        self.proxy = Lumbra(RULES).start()
-
-    def tearDown(self):
-        self.proxy.close()
-
-    def browser(self):
-        browser = self.proxy.connect()
-        browser.settimeout(TIMEOUT)
-        return browser
-
-    def answer_or_nothing(self, stream):
-        try:
-            return stream.answer()
-        except EOFError:
-            return b"", b""
+            self.assertTrue(origin.requests[1].startswith(b"GET /socket HTTP/1.1\r\n"))
+            for line in (b"\r\nConnection: Upgrade\r\n", b"\r\nUpgrade: websocket\r\n"):
+                self.assertIn(line, origin.requests[1])
+        self.assertEqual((elsewhere.connections, len(elsewhere.requests)), (1, 1))
 
     def test_unreachable_servers_get_an_error_page_and_blocked_requests_none(self):
         nobody = f"{LOOPBACK}:{free_port()}"
@@ -230,22 +168,21 @@ class ServerTroubleTest(unittest.TestCase):
             for where in ("first", "kept alive", "pipelined"):
                 for target, named in (("nosuchhost.invalid", b"nosuchhost.invalid"),
                                       (nobody, b"")):
-                    with self.subTest(target, where=where), self.browser() as browser:
-                        stream = Stream(browser)
+                    with self.subTest(target, where=where), Stream.to(self.proxy) as browser:
                         if where == "kept alive":
-                            browser.sendall(get(origin, "/"))
-                            self.assertEqual(stream.answer()[1], b"hello")
-                        browser.sendall((get(origin, "/") if where == "pipelined" else b"")
-                                        + get(target, "/page"))
+                            browser.send(get(origin, "/"))
+                            self.assertEqual(browser.answer()[1], b"hello")
+                        browser.send((get(origin, "/") if where == "pipelined" else b"")
+                                     + get(target, "/page"))
                         if where == "pipelined":
-                            self.assertEqual(stream.answer()[1], b"hello")
-                        head, body = self.answer_or_nothing(stream)
+                            self.assertEqual(browser.answer()[1], b"hello")
+                        head, body = browser.answer_if_any()
                         self.assertRegex(head, rb"^HTTP/1\.1 502 ")
                         self.assertIn(named, body)
             # A blocked request still gets no answer at all, and its server no request.
-            with self.browser() as browser:
-                browser.sendall(get(origin, "/blocked-path"))
-                self.assertEqual(Stream(browser).until_closed(), b"")
+            with Stream.to(self.proxy) as browser:
+                browser.send(get(origin, "/blocked-path"))
+                self.assertEqual(browser.until_closed(), b"")
             time.sleep(0.2)
             self.assertEqual(len(origin.requests), 4)
             self.assertNotIn(b"blocked-path", origin.received)
@@ -260,23 +197,11 @@ class ServerTroubleTest(unittest.TestCase):
                 ("two lengths", b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n"
                                 b"Content-Length: 50\r\n\r\nhello")):
             with self.subTest(name), Origin(lambda request: Closing([answer])) as origin, \
-                    self.browser() as browser:
-                stream = Stream(browser)
-                browser.sendall(get(origin, "/"))
-                head, body = self.answer_or_nothing(stream)
+                    Stream.to(self.proxy) as browser:
+                browser.send(get(origin, "/"))
+                head, body = browser.answer_if_any()
                 self.assertRegex(head, rb"^HTTP/1\.1 502 ")
                 self.assertNotIn(b"hello", body)
-
-    def test_a_server_that_closes_between_answers_is_connected_again(self):
-        with Origin(lambda request: Closing([echo_path(request)])) as origin, \
-                self.browser() as browser:
-            stream = Stream(browser)
-            for path in ("/one", "/two", "/three"):
-                browser.sendall(get(origin, path))
-                self.assertEqual(stream.answer()[1], f"answer to {path}".encode())
-                # The browser's next click comes after the server has gone.
-                time.sleep(0.2)
-            self.assertEqual(origin.connections, 3)
 
 
 if __name__ == "__main__":

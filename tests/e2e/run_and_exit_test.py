@@ -19,7 +19,7 @@ class RunAndExitTest(unittest.TestCase):
             config = os.path.join(proxy.folder, "config", "Lumbra_Corvane", "lumbra.xml")
             self.assertEqual(proxy.output,
                              f"Lumbra 1.0.0.1 listens on port {proxy.port} of every IPv4 "
-                             f"interface; configuration: {config}\n")
+                             f"interface, for this machine only; configuration: {config}\n")
 
     def test_busy_port_at_start_up(self):
         with socket.create_server(("", 0)) as taken:

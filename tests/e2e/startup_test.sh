@@ -54,8 +54,8 @@ run_briefly "$work/out" "$work/err"
 [ "$status" -eq 0 ] || fail "first start exit status $status: $(cat "$work/err")"
 cmp -s "$config" "$source_dir/resources/default-config.xml" || fail "written file differs"
 if [ "$busy" -eq 0 ]; then
-  grep -qx "Lumbra [0-9.]* listens on port 8010 of every IPv4 interface; configuration: $config" \
-    "$work/out" || fail "no listening line in: $(cat "$work/out")"
+  line="Lumbra [0-9.]* listens on port 8010 of every IPv4 interface, for this machine only"
+  grep -qx "$line; configuration: $config" "$work/out" || fail "no listening line in: $(cat "$work/out")"
   [ "$(wc -l <"$work/out")" -eq 1 ] || fail "more than one line printed"
 fi
 [ "$(ls -A "$(dirname "$config")")" = "lumbra.xml" ] || fail "stray files beside the configuration"

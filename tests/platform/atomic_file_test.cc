@@ -49,6 +49,24 @@ TEST(AtomicFile, UncommittedTempFileIsRemovedAndTargetUntouched) {
   EXPECT_EQ(ReadWholeFile(path), "old");
 }
 
+TEST(AtomicFile, LeftoverRemovalSparesTempFilesInUse) {
+  CScopedXdgFolders xdg;
+  const std::string path = xdg.GetBase() + "/file.txt";
+  CTempFile mine(path);
+  ASSERT_TRUE(mine.IsCreated());
+  // The parent of this process is running: its file may be a save in progress.
+  const std::string parents = path + ".tmp." + std::to_string(getppid()) + ".0";
+  const std::string ownEarlier = path + ".tmp." + std::to_string(getpid()) + ".999999";
+  std::ofstream(parents) << "x";
+  std::ofstream(ownEarlier) << "x";
+  RemoveLeftoverTempFiles(path);
+  EXPECT_EQ(access(mine.GetPath().c_str(), F_OK), 0);
+  EXPECT_EQ(access(parents.c_str(), F_OK), 0);
+  EXPECT_NE(access(ownEarlier.c_str(), F_OK), 0);
+  ASSERT_TRUE(mine.Append("new"));
+  EXPECT_TRUE(mine.Commit());
+}
+
 TEST(AtomicFile, ContentWrittenByNameIsCommittedWhole) {
   CScopedXdgFolders xdg;
   std::string path = xdg.GetBase() + "/file.txt";

@@ -60,10 +60,23 @@ TEST(CUpstreamTable, AnEndedConnectionIsReplacedAndCloseAllShutsDownTheRest) {
   table.Register(next.state);
   EXPECT_EQ(table.Find("a.test", 80), next.state);
 
+  // At the cap the least recently used connection that owes nothing goes first.
+  CStatePair third("c.test", 80);
+  table.Register(third.state);
+  other.state->NoteActivity();
+  third.state->NoteActivity();
+  const auto owes = [&](const CUpstreamState& state) { return &state == next.state.get(); };
+  table.MakeRoom(4, owes);
+  EXPECT_EQ(table.GetSize(), 3u);
+  table.MakeRoom(3, owes);
+  EXPECT_EQ(table.GetSize(), 2u);
+  EXPECT_EQ(table.Find("a.test", 80), next.state);
+  EXPECT_TRUE(other.WasShutDown() != third.WasShutDown());
+
   table.CloseAll();
   EXPECT_EQ(table.GetSize(), 0u);
   EXPECT_TRUE(next.WasShutDown());
-  EXPECT_TRUE(other.WasShutDown());
+  EXPECT_TRUE(third.WasShutDown());
 }
 
 }  // namespace

@@ -152,28 +152,30 @@ TEST_F(XmlReaderTest, AttributeValues) {
   EXPECT_EQ(a->GetAttribute("y").View(), "\r\nlast");
   EXPECT_EQ(a->GetAttribute("z").View(), "p\r\n\r\nq");
 
-  // Blanks around "=", a value on the next line, an empty value, either quote
-  // closing the value, a value cut by ">".
-  ASSERT_TRUE(Load("<a p = \"1\" q=\r\n  \"2\" e=\"\" m=\"x' n='y>text</a>"));
+  // Blanks around "=", a value on the next line, an empty value; a quoted value
+  // ends at its own quote only (files of older versions hold "'" and ">" raw),
+  // an unquoted one also at ">".
+  ASSERT_TRUE(Load("<a p = \"1\" q=\r\n  \"2\" e=\"\" m=\"Ender's>\" n='say \"hi\"' u=v>text</a>"));
   a = m_document.FindChild("a");
   ASSERT_NE(a, nullptr);
-  ASSERT_EQ(a->GetAttributeCount(), 5);
+  ASSERT_EQ(a->GetAttributeCount(), 6);
   EXPECT_EQ(a->GetAttribute("p").View(), "1");
   EXPECT_EQ(a->GetAttribute("q").View(), "2");
   EXPECT_TRUE(a->GetAttribute("e").IsEmpty());
   EXPECT_EQ(a->GetAttributeName(2).View(), "e");
-  EXPECT_EQ(a->GetAttribute("m").View(), "x");
-  EXPECT_EQ(a->GetAttribute("n").View(), "y");
+  EXPECT_EQ(a->GetAttribute("m").View(), "Ender's>");
+  EXPECT_EQ(a->GetAttribute("n").View(), "say \"hi\"");
+  EXPECT_EQ(a->GetAttribute("u").View(), "v");
   EXPECT_EQ(a->GetText().View(), "text");
 
-  // Entity references are decoded; the same name twice gives two records.
-  ASSERT_TRUE(Load("<c contains=\"&lt;object\" v='&amp;view=ad&amp;' v=\"&quot;\"/>"));
+  // References are decoded; the same name twice gives two records.
+  ASSERT_TRUE(Load("<c contains=\"&lt;object\" v='&amp;view=ad&amp;' v=\"&quot;&#10;\"/>"));
   CXmlNode* c = m_document.FindChild("c");
   ASSERT_NE(c, nullptr);
   ASSERT_EQ(c->GetAttributeCount(), 3);
   EXPECT_EQ(c->GetAttribute("contains").View(), "<object");
   EXPECT_EQ(c->GetAttributeValue(1).View(), "&view=ad&");
-  EXPECT_EQ(c->GetAttributeValue(2).View(), "\"");
+  EXPECT_EQ(c->GetAttributeValue(2).View(), "\"\n");
   EXPECT_TRUE(m_messages.empty());
 }
 
@@ -183,13 +185,17 @@ TEST_F(XmlReaderTest, TextKeepsTheLastNonBlankPieceOfItsElement) {
   EXPECT_EQ(m_document.FindChild("a")->GetText().View(), "two");
 
   // Indentation is no text, text after an end tag lands on the enclosing element,
-  // and text made of blanks and bytes 0x80 to 0xFF is ignored.
-  ASSERT_TRUE(Load("<r>\n  <a>in</a>after\n  <b>\xC3\xA9 \xE2\x82\xAC</b>\n</r>\n"));
+  // text made of blanks and control characters is ignored, unless written as
+  // references; bytes from 0x80 are text.
+  ASSERT_TRUE(Load(
+      "<r>\n  <a>in</a>after\n  <b>\xC3\xA9 \xE2\x82\xAC</b><c> \t\x01</c><d>&#32;</d>\n</r>\n"));
   CXmlNode* r = m_document.FindChild("r");
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->GetText().View(), "after");
   EXPECT_EQ(r->FindChild("a")->GetText().View(), "in");
-  EXPECT_TRUE(r->FindChild("b")->GetText().IsEmpty());
+  EXPECT_EQ(r->FindChild("b")->GetText().View(), "\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_TRUE(r->FindChild("c")->GetText().IsEmpty());
+  EXPECT_EQ(r->FindChild("d")->GetText().View(), " ");
 
   // A lone CR inside a line ends a piece of text; the text goes on after it.
   ASSERT_EQ(TokensOf("<a>one\rtwo\r</a>"), (TokenList{"1:a", "4:one", "4:two", "2:a"}));
@@ -284,14 +290,32 @@ TEST_F(XmlReaderTest, BuilderErrorsAndMissingFiles) {
   EXPECT_EQ(m_document.GetChildCount(), 0);
 }
 
-TEST_F(XmlReaderTest, DecodeXmlTextReplacesThreeReferencesOnce) {
+TEST_F(XmlReaderTest, DecodeXmlTextReplacesReferencesOnce) {
   EXPECT_EQ(DecodeXmlText(""), "");
   EXPECT_EQ(DecodeXmlText("&lt;object"), "<object");
   EXPECT_EQ(DecodeXmlText("&amp;view=ad&amp;"), "&view=ad&");
-  EXPECT_EQ(DecodeXmlText("&quot;x&quot;"), "\"x\"");
+  EXPECT_EQ(DecodeXmlText("&quot;x&quot;&gt;&apos;"), "\"x\">'");
   EXPECT_EQ(DecodeXmlText("&amp;lt;"), "&lt;");
-  EXPECT_EQ(DecodeXmlText("&amp;amp;"), "&amp;");
-  EXPECT_EQ(DecodeXmlText("&gt;&apos;&#60;&lt&"), "&gt;&apos;&#60;&lt&");
+  EXPECT_EQ(DecodeXmlText("&amp;amp;&amp;#60;"), "&amp;&#60;");
+  EXPECT_EQ(DecodeXmlText("&#60;&#x3e;&#X3E;&#9;&#233;&#x20AC;&#x1F600;&#00065;"),
+            "<>&#X3E;\t\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"
+            "A");
+  // A reference to a character XML does not allow, or no reference at all, stays.
+  const std::string kept[] = {"&lt",
+                              "&#;",
+                              "&#x;",
+                              "&#0;",
+                              "&#1;",
+                              "&#xD800;",
+                              "&#xFFFE;",
+                              "&#x110000;",
+                              "&#x-41;",
+                              "&#6 5;",
+                              "&#99999999999999999999999;",
+                              "&#65",
+                              "&#x41",
+                              "&"};
+  for (const std::string& text : kept) EXPECT_EQ(DecodeXmlText(text), text);
   // With a UTF-8 narrow set every byte passes unchanged, also broken sequences.
   std::string high;
   for (int b = 0x80; b <= 0xFF; ++b) high.push_back(static_cast<char>(b));
@@ -300,7 +324,8 @@ TEST_F(XmlReaderTest, DecodeXmlTextReplacesThreeReferencesOnce) {
 
 TEST_F(XmlReaderTest, DecodeXmlTextConvertsToSingleAndDoubleByteSets) {
   ASSERT_TRUE(SetNarrowCharset("CP1252"));
-  EXPECT_EQ(DecodeXmlText("caf\xC3\xA9 \xE2\x82\xAC &lt;b&gt;"), "caf\xE9 \x80 <b&gt;");
+  EXPECT_EQ(DecodeXmlText("caf\xC3\xA9 \xE2\x82\xAC &lt;b&gt; &#233;&#x4E2D;"),
+            "caf\xE9 \x80 <b> \xE9?");
   // A character the set lacks becomes one "?", whatever its UTF-8 length.
   EXPECT_EQ(DecodeXmlText("a\xE4\xB8\xAD"
                           "b\xF0\x9F\x98\x80"

@@ -13,6 +13,7 @@
 
 #include "core/code_page.h"
 #include "xml/xml_node.h"
+#include "xml/xml_reader.h"
 
 namespace {
 
@@ -81,18 +82,23 @@ TEST(XmlWriter, TreeLayoutIndentsOneSpacePerLevelWithCrLf) {
                                    " </filterrules>\r\n");
 }
 
-TEST(XmlWriter, EscapesQuoteAmpersandAndLessThanOnly) {
+TEST(XmlWriter, EscapesWhatWouldEndAValueOrTextAndNoForbiddenCharacterGoesOut) {
   CXmlNode node("item");
   node.AddAttribute("a&b", "say \"x\" < y > z 'q' & more");
-  EXPECT_EQ(SaveToFile(node),
-            std::string(kDeclaration) +
-                " <item a&amp;b=\"say &quot;x&quot; &lt; y > z 'q' &amp; more\"/>\r\n");
+  EXPECT_EQ(SaveToFile(node), std::string(kDeclaration) +
+                                  " <item a&amp;b=\"say &quot;x&quot; &lt; y &gt; z &apos;q&apos; "
+                                  "&amp; more\"/>\r\n");
 
   CXmlNode withText("t");
-  withText.SetText("1 < 2 & \"3\" > 0");
-  EXPECT_EQ(SaveToFile(withText),
-            std::string(kDeclaration) + " <t>1 &lt; 2 &amp; &quot;3&quot; > 0</t>\r\n");
+  withText.SetText("1 < 2 & \"3\" > 0 ]]> -->");
+  EXPECT_EQ(
+      SaveToFile(withText),
+      std::string(kDeclaration) + " <t>1 &lt; 2 &amp; &quot;3&quot; &gt; 0 ]]&gt; --&gt;</t>\r\n");
 
+  // Line breaks and tabs as references; other control characters, which XML 1.0
+  // forbids even as references, as U+FFFD; DEL is allowed.
+  EXPECT_EQ(EscapeXmlText("a\tb\nc\rd\x01\x1F\x7F"),
+            "a&#9;b&#10;c&#13;d\xEF\xBF\xBD\xEF\xBF\xBD\x7F");
   EXPECT_EQ(EscapeXmlText(""), "");
   EXPECT_EQ(EscapeXmlText(static_cast<const char*>(nullptr)), "");
   EXPECT_EQ(EscapeXmlText(std::string_view("ab\0<c", 5)), "ab");
@@ -115,14 +121,51 @@ TEST(XmlWriter, RepeatedAttributeNamesMergeAndCaseMatters) {
   EXPECT_NE(sink.GetBuffer().View().find("<t name=\"second\" Name=\"third\"/>"), std::string::npos);
 }
 
-TEST(XmlWriter, ElementWithChildrenAndTextPutsTextAfterStartLine) {
+TEST(XmlWriter, ElementWithChildrenAndTextPutsTextOnTheStartLine) {
   CXmlNode node("outer");
   node.SetText("words");
   node.AddChild("inner");
   EXPECT_EQ(SaveToFile(node), std::string(kDeclaration) +
-                                  " <outer>\r\n"
-                                  "words  <inner/>\r\n"
+                                  " <outer>words\r\n"
+                                  "  <inner/>\r\n"
                                   " </outer>\r\n");
+}
+
+TEST(XmlWriter, EveryTextReadsBackTheSame) {
+  const std::string texts[] = {"Ender's_Game",    "a>b",     "<x>",       "\"q\"",
+                               "&amp; &#10; &lt", "]]> -->", "tab\there", "line\nbreak\r\nand\rcr",
+                               " padded ",        " ",       "\t \t",     "\xC3\xA9\xE2\x82\xAC",
+                               "\xFF\x80"};
+  CXmlNode root("lumbra");
+  for (const std::string& text : texts) {
+    CXmlNode* leaf = root.AddChild("leaf");
+    leaf->AddAttribute("v", CPooledString(std::string_view(text)));
+    leaf->SetText(CPooledString(std::string_view(text)));
+    CXmlNode* parent = root.AddChild("parent");
+    parent->SetText(CPooledString(std::string_view(text)));
+    parent->AddChild("child")->AddAttribute("w", CPooledString(std::string_view(text)));
+  }
+  TempFolder folder;
+  const std::string path = folder.File("round.xml");
+  CXmlFileWriter writer(CPooledString(path.c_str()));
+  ASSERT_TRUE(WriteXmlNode(writer, root));
+  ASSERT_TRUE(writer.Close());
+  CXmlNode document("__root__");
+  ASSERT_TRUE(LoadXmlFile(path.c_str(), true, document));
+  const CXmlNode* read = document.FindChild("lumbra");
+  ASSERT_NE(read, nullptr);
+  ASSERT_EQ(read->GetChildCount(), root.GetChildCount());
+  for (int i = 0; i < root.GetChildCount(); i += 2) {
+    const std::string_view text = root.GetChild(i)->GetText().View();
+    SCOPED_TRACE(std::string(text));
+    const CXmlNode* leaf = read->GetChild(i);
+    const CXmlNode* parent = read->GetChild(i + 1);
+    EXPECT_EQ(leaf->GetAttribute("v").View(), text);
+    EXPECT_EQ(leaf->GetText().View(), text);
+    EXPECT_EQ(parent->GetText().View(), text);
+    ASSERT_EQ(parent->GetChildCount(), 1);
+    EXPECT_EQ(parent->GetChild(0)->GetAttribute("w").View(), text);
+  }
 }
 
 TEST(XmlWriter, TagOperationsMoveTheLevelInPairs) {
@@ -266,7 +309,7 @@ TEST(EscapeXmlText, ConvertsFromTheNarrowSetToUtf8) {
   EXPECT_EQ(EscapeXmlText("caf\xC3\xA9 & co"), "caf\xC3\xA9 &amp; co");
 
   ASSERT_TRUE(SetNarrowCharset("CP1252"));
-  EXPECT_EQ(EscapeXmlText("caf\xE9 <b>"), "caf\xC3\xA9 &lt;b>");
+  EXPECT_EQ(EscapeXmlText("caf\xE9 <b>\x01"), "caf\xC3\xA9 &lt;b&gt;\xEF\xBF\xBD");
   EXPECT_EQ(EscapeXmlText(CPooledString("\x80")), "\xE2\x82\xAC");
 
   ASSERT_TRUE(SetNarrowCharset("CP932"));

@@ -85,6 +85,7 @@ CHttpResponse Hide(CPanelExchange& exchange) {
   form.corporateEnabled = GetJsonBool(*body, "corporateEnabled").value_or(false);
   form.corporateUrl = GetJsonText(*body, "corporateUrl").value_or("");
   form.corporatePort = GetJsonText(*body, "corporatePort").value_or("");
+  form.allowLocalNetwork = GetJsonBool(*body, "allowLocalNetwork").value_or(false);
   const CActionResult result = exchange.controller.Hide(form);
   if (!result.ok) return Outcome(result, IsValidPortText(form.port) ? 200 : 400);
   return Ok({{"port", exchange.controller.GetListeningPort()}});

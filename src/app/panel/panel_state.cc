@@ -14,6 +14,7 @@ json OptionsJson(const COptionsView& view) {
           {"corporateEnabled", view.form.corporateEnabled},
           {"corporateUrl", ToJsonText(view.form.corporateUrl)},
           {"corporatePort", ToJsonText(view.form.corporatePort)},
+          {"allowLocalNetwork", view.form.allowLocalNetwork},
           {"autorun", view.autorunChecked}};
 }
 

@@ -1,0 +1,45 @@
+// Which peers may use the proxy.
+#include "proxy/peer_access.h"
+
+#include <cstdint>
+
+#include "proxy/local_address.h"
+
+namespace {
+
+// True when the top `bits` bits of `address` (host order) are those of `network`.
+constexpr bool InNetwork(uint32_t address, uint32_t network, int bits) {
+  const uint32_t mask = ~uint32_t{0} << (32 - bits);
+  return (address & mask) == network;
+}
+
+bool IsLocalNetworkHostOrder(uint32_t address) {
+  return InNetwork(address, 0x0A000000, 8) ||   // 10.0.0.0/8
+         InNetwork(address, 0xAC100000, 12) ||  // 172.16.0.0/12
+         InNetwork(address, 0xC0A80000, 16) ||  // 192.168.0.0/16
+         InNetwork(address, 0x64400000, 10) ||  // 100.64.0.0/10
+         InNetwork(address, 0xA9FE0000, 16);    // 169.254.0.0/16
+}
+
+}  // namespace
+
+bool IsLocalNetworkAddress(in_addr address) {
+  return IsLocalNetworkHostOrder(ntohl(address.s_addr));
+}
+
+bool IsLocalNetworkAddress(const in6_addr& address) {
+  const uint8_t* bytes = address.s6_addr;
+  if ((bytes[0] & 0xFE) == 0xFC) return true;                      // fc00::/7
+  if (bytes[0] == 0xFE && (bytes[1] & 0xC0) == 0x80) return true;  // fe80::/10
+  if (!IN6_IS_ADDR_V4MAPPED(&address)) return false;
+  const uint32_t mapped = (uint32_t{bytes[12]} << 24) | (uint32_t{bytes[13]} << 16) |
+                          (uint32_t{bytes[14]} << 8) | bytes[15];
+  return IsLocalNetworkHostOrder(mapped);
+}
+
+bool IsPeerServed(in_addr peer, bool allowLocalNetwork) {
+  // Cheapest first: loopback and the classification need no system call.
+  if (IsLoopbackAddress(peer)) return true;
+  if (allowLocalNetwork && IsLocalNetworkAddress(peer)) return true;
+  return IsOwnAddress(peer);
+}
