@@ -37,6 +37,12 @@ class CTerminatedText {
   char m_saved;
 };
 
+std::chrono::milliseconds TimeLeftUntil(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return std::max(left, std::chrono::milliseconds(0));
+}
+
 }  // namespace
 
 CBrowserConnection::~CBrowserConnection() = default;
@@ -82,8 +88,8 @@ void CBrowserConnection::Run() {
 
 void CBrowserConnection::Finish() {
   // A browser that stops sending has left, as far as a proxy can tell: nothing
-  // owed to it is waited for. The response relays and every wait for an answer end with the
-  // connection.
+  // owed to it is waited for. The response relays and every wait for an answer
+  // end with the connection.
   m_order->Close();
   m_browser.Shutdown();
   m_upstreams.CloseAll();
@@ -124,10 +130,7 @@ bool CBrowserConnection::ReceiveRequestBytes(std::optional<Clock::time_point>& h
     const bool idle = m_input->IsEmpty();
     // A header block has its time from its first byte on, however slowly it comes.
     if (!idle && !headDeadline) headDeadline = Clock::now() + limits.headerBlock;
-    const auto limit = idle ? limits.browserIdle
-                            : std::max(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           *headDeadline - Clock::now()),
-                                       std::chrono::milliseconds(0));
+    const auto limit = idle ? limits.browserIdle : TimeLeftUntil(*headDeadline);
     const CReceiveWindow::Result received = m_input->Receive(CReceiveWindow::Wait::kYes, limit);
     if (received == CReceiveWindow::Result::kReceived) return true;
     // A browser waiting for an answer is not idle, however long the server takes.
