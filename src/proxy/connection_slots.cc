@@ -11,11 +11,6 @@ void CConnectionSlots::SetCapacityFor(std::size_t descriptorLimit) {
   m_capacity = std::max(kFewest, usable / kDescriptorsPerConnection);
 }
 
-std::size_t CConnectionSlots::GetCapacity() const {
-  std::lock_guard guard(m_lock);
-  return m_capacity;
-}
-
 bool CConnectionSlots::WaitForFree(std::chrono::milliseconds limit) {
   std::unique_lock guard(m_lock);
   return m_freed.wait_for(guard, limit, [this] { return m_taken < m_capacity; });

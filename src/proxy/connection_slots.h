@@ -19,14 +19,13 @@ class CConnectionSlots {
 
   // Sizes the slots to what `descriptorLimit` open descriptors allow.
   void SetCapacityFor(std::size_t descriptorLimit);
-  std::size_t GetCapacity() const;
   // Waits at most `limit` for a free slot; true when there is one.
   bool WaitForFree(std::chrono::milliseconds limit);
   void Take();
   void Give();
 
  private:
-  mutable std::mutex m_lock;
+  std::mutex m_lock;
   std::condition_variable m_freed;
   std::size_t m_capacity = 1024;
   std::size_t m_taken = 0;
