@@ -24,10 +24,6 @@ inline bool CTextEqualsNoCase(const char* a, const char* b) {
   }
 }
 
-// Byte comparison in the manner of strcmp: negative, 0 or positive.
-int CompareBytes(std::string_view a, std::string_view b);
-int CompareBytesNoCase(std::string_view a, std::string_view b);
-
 // Index of the first occurrence of `needle` in `haystack` at or after `from`,
 // or npos; with `noCase` the letters A to Z match either case.
 std::size_t FindBytes(std::string_view haystack, std::string_view needle, std::size_t from,

@@ -13,14 +13,11 @@
 class CHeapString {
  public:
   CHeapString() = default;
-  CHeapString(const char* text);  // NOLINT: implicit by design, like a text
-  CHeapString(const char* text, int length);
   explicit CHeapString(std::string_view text);
   CHeapString(const CHeapString& other);
   CHeapString(CHeapString&& other) noexcept;
   CHeapString& operator=(const CHeapString& other);
   CHeapString& operator=(CHeapString&& other) noexcept;
-  CHeapString& operator=(const char* text);
   CHeapString& operator=(std::string_view text);
   ~CHeapString() = default;
 
@@ -33,32 +30,9 @@ class CHeapString {
 
   int GetLength() const { return static_cast<int>(m_length); }
   bool IsEmpty() const { return m_length == 0; }
-  char GetAt(int index) const;
 
-  // 0 when equal; non-zero otherwise, also whenever either side is empty.
-  int Compare(const char* text) const;
-  int CompareNoCase(const char* text) const;
-  int CompareNoCase(const CHeapString& other) const { return CompareNoCase(other.GetText()); }
-
-  int Find(const char* text, int offset = 0) const;
-
-  CHeapString Left(int n) const;
-  CHeapString Mid(int start, int n) const;
-  CHeapString Right(int n) const;
-  void MakeLower();
-
-  CHeapString& Append(const char* text);
   CHeapString& Append(std::string_view text);
   CHeapString& Append(const CHeapString& other) { return Append(other.View()); }
-  CHeapString& Append(char c);
-  CHeapString operator+(const char* text) const;
-  CHeapString operator+(const CHeapString& other) const;
-
-  void TrimLeft(char c);
-  void TrimRight(char c);
-  // In-place Left(n) and Mid(n, length - n).
-  void KeepLeft(int n);
-  void DropLeft(int n);
 
  private:
   struct FreeBlock {

@@ -27,32 +27,11 @@ class CPooledString {
   std::string_view View() const;
   std::string ToString() const { return std::string(View()); }
 
-  int GetLength() const;
   bool IsEmpty() const { return m_text == nullptr; }
-  char GetAt(int index) const;
-
-  // 0 when equal; non-zero otherwise, also whenever either side is empty.
-  int Compare(const char* text) const;
-  int CompareNoCase(const char* text) const;
-  int CompareNoCase(const CPooledString& other) const { return CompareNoCase(other.m_text); }
 
   // Identity: the same stored text (so case-sensitive equality); two empty strings are equal.
   bool operator==(const CPooledString& other) const { return m_text == other.m_text; }
   bool operator!=(const CPooledString& other) const { return m_text != other.m_text; }
-
-  int Find(const char* text, int offset = 0) const;
-  int FindNoCase(const char* text, int offset = 0) const;
-
-  CPooledString Left(int n) const;
-  CPooledString Mid(int start, int n) const;
-  CPooledString Right(int n) const;
-  CPooledString MakeLower() const;
-
-  CPooledString& Append(const char* text);
-  CPooledString& Append(const CPooledString& other) { return Append(other.m_text); }
-  CPooledString& Append(char c);
-  CPooledString operator+(const char* text) const;
-  CPooledString operator+(const CPooledString& other) const { return *this + other.m_text; }
 
  private:
   const char* m_text = nullptr;

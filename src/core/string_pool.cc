@@ -131,27 +131,9 @@ void CStringPool::Grow() {
   m_tables.push_back(std::move(bigger));
 }
 
-std::size_t CStringPool::GetCapacity() const {
-  const Table* table = m_table.load(std::memory_order_acquire);
-  return table ? table->capacity : 0;
-}
-
 std::size_t CStringPool::GetCount() const {
   std::lock_guard<std::mutex> guard(m_insertLock);
   return m_count;
-}
-
-std::size_t CStringPool::GetThreshold() const {
-  std::lock_guard<std::mutex> guard(m_insertLock);
-  return m_threshold;
-}
-
-std::ptrdiff_t CStringPool::GetSlotOf(std::string_view text) const {
-  const Table* table = m_table.load(std::memory_order_acquire);
-  if (table == nullptr) return -1;
-  Entry* found = nullptr;
-  std::ptrdiff_t slot = Probe(*table, text, Hash(text), &found);
-  return found ? slot : -1;
 }
 
 CStringPool& GetStringPool() {

@@ -34,12 +34,8 @@ class CStringPool {
   // The stored copy when present, without adding it.
   const char* Lookup(std::string_view text) const;
 
-  // Table figures, for tests and diagnostics.
-  std::size_t GetCapacity() const;
+  // Texts stored; the pool never shrinks, so a rising count is memory kept for good.
   std::size_t GetCount() const;
-  std::size_t GetThreshold() const;
-  // Slot index holding `text`, or -1 when it is not stored.
-  std::ptrdiff_t GetSlotOf(std::string_view text) const;
 
   static std::uint32_t Hash(std::string_view text);
 

@@ -20,11 +20,6 @@ void CHostCache::Add(const std::string& host, in_addr address) {
   m_entries.emplace(host, address);
 }
 
-std::size_t CHostCache::GetSize() const {
-  std::shared_lock lock(m_mutex);
-  return m_entries.size();
-}
-
 CHostCache& GetHostCache() {
   static CHostCache cache;
   return cache;

@@ -20,7 +20,6 @@ class CHostCache {
   std::optional<in_addr> Find(const std::string& host) const;
   // Keeps an existing entry for the same host.
   void Add(const std::string& host, in_addr address);
-  std::size_t GetSize() const;
 
  private:
   mutable std::shared_mutex m_mutex;

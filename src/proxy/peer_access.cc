@@ -27,16 +27,6 @@ bool IsLocalNetworkAddress(in_addr address) {
   return IsLocalNetworkHostOrder(ntohl(address.s_addr));
 }
 
-bool IsLocalNetworkAddress(const in6_addr& address) {
-  const uint8_t* bytes = address.s6_addr;
-  if ((bytes[0] & 0xFE) == 0xFC) return true;                      // fc00::/7
-  if (bytes[0] == 0xFE && (bytes[1] & 0xC0) == 0x80) return true;  // fe80::/10
-  if (!IN6_IS_ADDR_V4MAPPED(&address)) return false;
-  const uint32_t mapped = (uint32_t{bytes[12]} << 24) | (uint32_t{bytes[13]} << 16) |
-                          (uint32_t{bytes[14]} << 8) | bytes[15];
-  return IsLocalNetworkHostOrder(mapped);
-}
-
 bool IsPeerServed(in_addr peer, bool allowLocalNetwork) {
   // Cheapest first: loopback and the classification need no system call.
   if (IsLoopbackAddress(peer)) return true;

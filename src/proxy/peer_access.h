@@ -7,9 +7,6 @@
 // private (10/8, 172.16/12, 192.168/16), shared (100.64/10) and link-local
 // (169.254/16) IPv4 networks.
 bool IsLocalNetworkAddress(in_addr address);
-// The same for IPv6: unique-local (fc00::/7), link-local (fe80::/10), and the IPv4
-// networks above in IPv4-mapped form (::ffff:a.b.c.d).
-bool IsLocalNetworkAddress(const in6_addr& address);
 
 // True when `peer` may use the proxy: this machine always, a computer on a local
 // network only when `allowLocalNetwork`, anyone else never.

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 
-#include "proxy/host_cache.h"
 
 namespace {
 
@@ -44,11 +43,6 @@ bool MakeBlocking(int socket) {
 
 }  // namespace
 
-CSocket ConnectToAddress(in_addr address, int port, std::chrono::milliseconds timeout) {
-  ConnectFailure failure = ConnectFailure::kNone;
-  return ConnectToAddress(address, port, timeout, failure);
-}
-
 CSocket ConnectToAddress(in_addr address, int port, std::chrono::milliseconds timeout,
                          ConnectFailure& failure) {
   failure = ConnectFailure::kOther;
@@ -74,11 +68,4 @@ CSocket ConnectToAddress(in_addr address, int port, std::chrono::milliseconds ti
   const int noDelay = 1;
   ::setsockopt(server.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   return server;
-}
-
-CSocket OpenServerSocket(const std::string& host, int port, std::chrono::milliseconds timeout) {
-  if (port < 1 || port > 65535) return {};
-  const auto address = ResolveHost(host);
-  if (!address) return {};
-  return ConnectToAddress(*address, port, timeout);
 }

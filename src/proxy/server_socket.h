@@ -19,9 +19,3 @@ enum class ConnectFailure { kNone, kRefused, kTimedOut, kOther };
 // tells why.
 CSocket ConnectToAddress(in_addr address, int port, std::chrono::milliseconds timeout,
                          ConnectFailure& failure);
-CSocket ConnectToAddress(in_addr address, int port,
-                         std::chrono::milliseconds timeout = kConnectTimeout);
-
-// Resolves `host` through the host cache and connects to it; no socket on failure.
-CSocket OpenServerSocket(const std::string& host, int port,
-                         std::chrono::milliseconds timeout = kConnectTimeout);

@@ -171,10 +171,6 @@ bool CXmlFileWriter::Write(const char* text) {
   return WriteToFile(text == nullptr ? std::string_view() : std::string_view(text));
 }
 
-void CXmlFileWriter::SetFileName(const CPooledString& fileName) {
-  if (!m_opened) m_fileName = fileName;
-}
-
 bool CXmlFileWriter::Close() {
   bool ok = !m_writeFailed;
   if (m_file && std::fclose(m_file.release()) != 0) ok = false;
@@ -277,10 +273,6 @@ std::string EscapeXmlText(std::string_view text) {
     }
   }
   return escaped;
-}
-
-std::string EscapeXmlText(const char* text) {
-  return EscapeXmlText(text == nullptr ? std::string_view() : std::string_view(text));
 }
 
 std::string EscapeXmlText(const CPooledString& text) { return EscapeXmlText(text.View()); }

@@ -59,8 +59,6 @@ class CXmlFileWriter {
   // Unlike the bytes form, an empty text still opens the file and emits the declaration.
   virtual bool Write(const char* text);
 
-  // Takes effect only while the file is not open.
-  void SetFileName(const CPooledString& fileName);
   // Closes the file if open; clears the opened and declaration flags and the level.
   // False when a write since the opening, or the closing flush, failed.
   virtual bool Close();
@@ -124,7 +122,6 @@ class CXmlMemoryWriter : public CXmlFileWriter {
 // forbids, U+FFFD. The text ends at its first NUL byte, as every text of the
 // program does.
 std::string EscapeXmlText(std::string_view text);
-std::string EscapeXmlText(const char* text);
 std::string EscapeXmlText(const CPooledString& text);
 
 // Writes a node and its subtree (the configuration file layout), starting at the

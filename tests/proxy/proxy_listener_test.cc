@@ -111,23 +111,6 @@ bool Exchange(const CSocket& browser, int originPort) {
   return ReceiveAnswer(browser).find("\r\n\r\nok") != std::string::npos;
 }
 
-TEST(CProxyListener, BusyPortIsReportedToStartUp) {
-  int busyPort = 0;
-  CSocket taken = BindLoopback(busyPort, true);
-  CProxyListener listener;
-  listener.SetConfig(*MakePortConfig(std::to_string(busyPort)));
-  EXPECT_TRUE(listener.Start());  // the thread starts; binding fails on it
-  EXPECT_FALSE(listener.WaitUntilListening());
-  EXPECT_FALSE(listener.IsRunning());
-  EXPECT_EQ(listener.GetPort(), 0);
-
-  // Once the port is free the next Start binds it.
-  taken.Reset();
-  EXPECT_TRUE(listener.Start());
-  EXPECT_TRUE(listener.WaitUntilListening());
-  EXPECT_EQ(listener.GetPort(), busyPort);
-}
-
 TEST(CProxyListener, StopThenStartOnAnotherPortAndOnTheSamePort) {
   const int first = FreePort();
   CProxyListener listener;
@@ -178,14 +161,6 @@ TEST(CProxyListener, MoveToAPortThatIsBusyKeepsTheOldPort) {
   EXPECT_EQ(listener.GetPort(), second);
   EXPECT_TRUE(ConnectLoopback(second).IsOpen());
   EXPECT_FALSE(ConnectLoopback(first).IsOpen());
-}
-
-TEST(CProxyListener, PortTextThatIsNoNumberLetsTheSystemPick) {
-  CProxyListener listener;
-  listener.SetConfig(*MakePortConfig("letters"));
-  ASSERT_TRUE(listener.Start());
-  ASSERT_TRUE(listener.WaitUntilListening());
-  EXPECT_GT(listener.GetPort(), 0);
 }
 
 TEST(CProxyListener, LiveRelayCountFollowsConnectionsAndServers) {

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "support/temp_folder.h"
+
 // Creates a fresh temporary folder holding "config" and "runtime", points
 // XDG_CONFIG_HOME and XDG_RUNTIME_DIR at them, and on destruction restores the
 // previous values and removes the folder with everything in it.
@@ -13,12 +15,12 @@ class CScopedXdgFolders {
   CScopedXdgFolders(const CScopedXdgFolders&) = delete;
   CScopedXdgFolders& operator=(const CScopedXdgFolders&) = delete;
 
-  const std::string& GetBase() const { return m_base; }
-  std::string GetConfigHome() const { return m_base + "/config"; }
-  std::string GetRuntimeFolder() const { return m_base + "/runtime"; }
+  const std::string& GetBase() const { return m_base.Path(); }
+  std::string GetConfigHome() const { return m_base.File("config"); }
+  std::string GetRuntimeFolder() const { return m_base.File("runtime"); }
 
  private:
-  std::string m_base;
+  CTempFolder m_base;
   bool m_hadConfigHome = false;
   bool m_hadRuntimeFolder = false;
   std::string m_oldConfigHome;
@@ -38,6 +40,3 @@ class CScopedEnvironmentVariable {
   bool m_hadValue = false;
   std::string m_oldValue;
 };
-
-// The whole content of a file, or an empty text when it cannot be read.
-std::string ReadWholeFile(const std::string& path);

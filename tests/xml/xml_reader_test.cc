@@ -391,13 +391,13 @@ TEST_F(XmlReaderTest, LongLinesAndDeepNestingStayLinear) {
   const std::size_t size = 10 * 1024 * 1024;
   // One 10 MB line of text, of text pieces between lone CRs, and one 10 MB value.
   ASSERT_TRUE(Load("<a>" + std::string(size, 'x') + "</a>"));
-  EXPECT_EQ(m_document.FindChild("a")->GetText().GetLength(), static_cast<int>(size));
+  EXPECT_EQ(m_document.FindChild("a")->GetText().View().size(), static_cast<int>(size));
   std::string pieces = "<a>";
   while (pieces.size() < size) pieces += "ab\r";
   ASSERT_TRUE(Load(pieces + "z</a>"));
   EXPECT_EQ(m_document.FindChild("a")->GetText().View(), "z");
   ASSERT_TRUE(Load("<a v=\"" + std::string(size, 'v') + "\"/>"));
-  EXPECT_EQ(m_document.FindChild("a")->GetAttribute("v").GetLength(), static_cast<int>(size));
+  EXPECT_EQ(m_document.FindChild("a")->GetAttribute("v").View().size(), static_cast<int>(size));
 
   // A long element name with many attributes: the name is decoded once.
   std::string tag = "<" + std::string(size / 2, 'n');
@@ -410,7 +410,7 @@ TEST_F(XmlReaderTest, LongLinesAndDeepNestingStayLinear) {
   std::string lines = "<a v=\"";
   for (int i = 0; i < 100000; ++i) lines += "line\n";
   ASSERT_TRUE(Load(lines + "\"/>"));
-  EXPECT_EQ(m_document.FindChild("a")->GetAttribute("v").GetLength(), 100000 * 6);
+  EXPECT_EQ(m_document.FindChild("a")->GetAttribute("v").View().size(), 100000 * 6);
 
   // 100000 nested elements are read, copied and destroyed without recursion.
   const int depth = 100000;
