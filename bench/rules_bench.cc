@@ -4,10 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -23,15 +20,10 @@ constexpr std::size_t kPageSize = 200 * 1024;
 constexpr std::size_t kPieceSize = 16 * 1024;
 constexpr int kBlockListSize = 5000;
 
-// The built-in configuration, read through a temporary file like the real one.
+// The built-in configuration, read as the real file is.
 std::unique_ptr<CXmlNode> LoadBuiltInConfig() {
-  const std::filesystem::path path =
-      std::filesystem::temp_directory_path() /
-      ("lumbra-bench-" + std::to_string(std::random_device{}()) + ".xml");
-  std::ofstream(path, std::ios::binary) << kDefaultConfigXml();
   auto document = std::make_unique<CXmlNode>(CPooledString("__root__"));
-  LoadXmlFile(path.c_str(), false, *document);
-  std::filesystem::remove(path);
+  LoadXmlText(kDefaultConfigXml(), false, *document);
   return document;
 }
 

@@ -7,10 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -78,13 +75,8 @@ const std::vector<const char*> kFragments = {"<div ",
                                              "ab"};
 
 std::unique_ptr<CXmlNode> LoadBuiltInConfig() {
-  const std::filesystem::path path =
-      std::filesystem::temp_directory_path() /
-      ("lumbra-fuzz-" + std::to_string(std::random_device{}()) + ".xml");
-  std::ofstream(path, std::ios::binary) << kDefaultConfigXml();
   auto document = std::make_unique<CXmlNode>(CPooledString("__root__"));
-  LoadXmlFile(path.c_str(), false, *document);
-  std::filesystem::remove(path);
+  LoadXmlText(kDefaultConfigXml(), false, *document);
   return document;
 }
 
