@@ -7,13 +7,26 @@
 #include <string_view>
 #include <vector>
 
+#include "rules/filter_state.h"
+#include "rules/request_matching.h"
+#include "rules/rule_set.h"
 #include "xml/xml_node.h"
 #include "xml/xml_reader.h"
 
 namespace rules_test {
 
+// A configuration document, its rules compiled, and one connection's filter state.
+struct CCompiledConfig {
+  explicit CCompiledConfig(std::unique_ptr<CXmlNode> source)
+      : document(std::move(source)), rules(*document) {}
+
+  std::unique_ptr<CXmlNode> document;
+  CRuleSet rules;
+  CFilterState state;
+};
+
 // A configuration document with filtering on and the given filterrule elements.
-inline std::unique_ptr<CXmlNode> MakeConfig(std::string_view rules, bool filterEnabled = true) {
+inline std::unique_ptr<CXmlNode> MakeDocument(std::string_view rules, bool filterEnabled = true) {
   auto document = std::make_unique<CXmlNode>(CPooledString("__root__"));
   std::string xml = "<lumbra><enabled>";
   xml += filterEnabled ? "yes" : "no";
@@ -24,8 +37,13 @@ inline std::unique_ptr<CXmlNode> MakeConfig(std::string_view rules, bool filterE
   return document;
 }
 
+inline std::unique_ptr<CCompiledConfig> MakeConfig(std::string_view rules,
+                                                   bool filterEnabled = true) {
+  return std::make_unique<CCompiledConfig>(MakeDocument(rules, filterEnabled));
+}
+
 // One enabled rule holding `conditions`.
-inline std::unique_ptr<CXmlNode> MakeRule(std::string_view conditions) {
+inline std::unique_ptr<CCompiledConfig> MakeRule(std::string_view conditions) {
   std::string rule = "<filterrule name=\"test\"><enabled>yes</enabled>";
   rule += conditions;
   rule += "</filterrule>";
