@@ -213,10 +213,10 @@ bool CBrowserConnection::PrepareRequest(char* head, std::size_t& headLength, con
   const CTerminatedText terminated(head, headLength);
   bool modified = false;
   if (m_settings.filterActive) {
-    CConfigSnapshot::CLease rules = m_config->Borrow(m_openDepths);
-    allowed = IsRequestAllowed(head, headLength, url, rules.GetDocument());
-    const FilterVerdict verdict =
-        FilterTraffic(head, headLength, true, true, allowed, url, rules.GetDocument());
+    const CRuleSet& rules = m_config->GetRules();
+    allowed = IsRequestAllowed(head, headLength, url, rules, m_filterState);
+    const PieceFlags flags{.startsMessage = true, .isRequest = true, .allowed = allowed};
+    const FilterVerdict verdict = FilterTraffic(head, headLength, flags, url, rules, m_filterState);
     if (verdict.blocked) return false;
     modified = verdict.modified != 0;
   }

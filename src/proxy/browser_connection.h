@@ -19,6 +19,7 @@
 #include "proxy/server_socket.h"
 #include "proxy/socket.h"
 #include "proxy/upstream_table.h"
+#include "rules/filter_state.h"
 
 // Reads the browser's requests as messages, each the same way, the first and
 // every later one: its header block whole, then the decision (rules, route,
@@ -106,7 +107,6 @@ class CBrowserConnection {
   std::shared_ptr<CUpstreamState> m_tunnel;
   // The request loop counts as one relay from its first server connection on.
   bool m_countedAsRelay = false;
-  // Rules the request loop runs keep their open elements here (requests never
-  // leave one open, but the filter wants a place for them).
-  COpenDepths m_openDepths;
+  // What the rules carry from one request head to the next.
+  CFilterState m_filterState;
 };

@@ -3,13 +3,17 @@
 // lookup, whose answer the filter then reuses.
 #include "proxy/image_chunk.h"
 
-#include <string>
+#include <optional>
 #include <string_view>
 
+#include "core/ascii.h"
+
 bool IsImageChunk(const CTrafficText& text, CHeaderValueReader& headers) {
-  // The value is lower-cased, and ends at a space, CR or LF like the header line.
+  // The value ends at a space, CR or LF like the header line; its letters are in
+  // any case.
+  static const CSearchNeedle kContentType("content-type", true);
   constexpr std::string_view kImage = "image/";
-  std::string value;
-  return headers.Read(text, "content-type", value) && value.size() > kImage.size() &&
-         value.starts_with(kImage);
+  const std::optional<std::string_view> value = headers.Read(text, kContentType);
+  return value && value->size() > kImage.size() &&
+         EqualsNoCase(value->substr(0, kImage.size()), kImage);
 }

@@ -14,6 +14,7 @@
 #include "proxy/receive_window.h"
 #include "proxy/socket.h"
 #include "proxy/upstream_state.h"
+#include "rules/filter_state.h"
 
 // Reads one server's answers as messages (RFC 9112 section 6.3) and sends each to
 // the browser when its turn comes in the order of the browser's requests, running
@@ -81,6 +82,6 @@ class CRelayWorker {
     std::size_t length;
   };
   std::vector<CByteRange> m_chunkFraming;
-  // Elements the rules were removing when this worker's last piece ended.
-  COpenDepths m_openDepths;
+  // What the rules carry from one piece of this server's answers to the next.
+  CFilterState m_filterState;
 };

@@ -1,5 +1,4 @@
 // The response relay: one server's answers, framed, back to the browser in turn.
-#include <algorithm>
 #include <cstring>
 
 #include "proxy/image_chunk.h"
@@ -60,8 +59,7 @@ std::optional<CRelayWorker::Ending> CRelayWorker::HandleReceived(CReceiveWindow&
       // The browser may see this answer only after every answer owed before it.
       if (!m_hasTurn && !m_order->WaitForTurn(m_state.get())) return Ending::kBrowserConnection;
       m_hasTurn = true;
-      // A new answer starts inside no element the rules were removing.
-      std::fill(m_openDepths.begin(), m_openDepths.end(), 0);
+      m_filterState.StartMessage();
     }
     if (event.type == CMessageStream::Event::kBody && !event.content)
       m_chunkFraming.push_back({read - sent, event.length});
@@ -120,9 +118,10 @@ bool CRelayWorker::FilterPiece(char* bytes, std::size_t length) {
   CHeaderValueReader headers;
   bool blocked = false;
   if (!IsImageChunk(text, headers)) {
-    CConfigSnapshot::CLease rules = m_config->Borrow(m_openDepths);
-    blocked =
-        FilterTraffic(text, true, false, false, m_answer.url, rules.GetDocument(), headers).blocked;
+    // Response conditions are tested on every piece of an answer.
+    const PieceFlags flags{.startsMessage = true, .isRequest = false, .allowed = false};
+    blocked = FilterTraffic(text, flags, m_answer.url, m_config->GetRules(), m_filterState, headers)
+                  .blocked;
   }
   bytes[length] = following;
   return !blocked;

@@ -2,7 +2,6 @@
 #include "rules/attribute_test.h"
 
 #include <algorithm>
-#include <string>
 
 #include "core/ascii.h"
 
@@ -44,19 +43,16 @@ bool ValueMatches(std::string_view area, std::size_t v, std::string_view value) 
 }  // namespace
 
 bool LocateAttributeArea(const CTrafficText& text, std::size_t opening,
-                         const ElementMarkers& markers, std::string_view alternateTag,
+                         const ElementMarkers& markers, std::string_view alternateOpener,
                          AttributeArea& area) {
-  area.begin = opening + markers.openingWithSpace.size();
+  area.begin = opening + markers.OpeningWithSpaceLength();
   area.end = FindAreaEnd(text, area.begin);
-  if (alternateTag.empty()) return true;
+  if (alternateOpener.empty()) return true;
   const std::size_t length = text.GetLength();
   const char* buffer = text.GetBuffer();
   std::size_t s = area.end + 1;
   while (s < length && IsBlankByte(buffer[s])) ++s;
   if (s >= length) return false;
-  std::string alternateOpener = "<";
-  alternateOpener.append(alternateTag);
-  alternateOpener.push_back(' ');
   if (length - s < alternateOpener.size() ||
       !EqualsNoCase(std::string_view(buffer + s, alternateOpener.size()), alternateOpener))
     return false;

@@ -10,7 +10,8 @@
 // The attributes of the element whose opening marker (with attributes) stands at
 // `opening`: `begin` is just after the marker, `end` the first ">" after it (the
 // last byte of the buffer when there is none). With an alternate tag, the area is
-// that of the element which must follow the opening tag, after blank bytes only.
+// that of the element which must follow the opening tag, after blank bytes only:
+// `alternateOpener` is "<" + its tag + " ".
 struct AttributeArea {
   std::size_t begin = 0;
   std::size_t end = 0;
@@ -19,7 +20,7 @@ struct AttributeArea {
 // False when the alternate element is missing; `area.end` then still tells how
 // far the search got, and the search for the next element goes on from there.
 bool LocateAttributeArea(const CTrafficText& text, std::size_t opening,
-                         const ElementMarkers& markers, std::string_view alternateTag,
+                         const ElementMarkers& markers, std::string_view alternateOpener,
                          AttributeArea& area);
 
 // True when the area holds `name` (the first occurrence, even inside a longer

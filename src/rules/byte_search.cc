@@ -224,8 +224,8 @@ namespace {
 // The widest block search the processor has, chosen once.
 CSearchNeedle::Blocks FastestBlocks() {
   static const CSearchNeedle::Blocks fastest = HasWidestBlocks() ? CSearchNeedle::Blocks::kAvx512
-                                               : HasWideBlocks()  ? CSearchNeedle::Blocks::kAvx2
-                                                                  : CSearchNeedle::Blocks::kPortable;
+                                               : HasWideBlocks() ? CSearchNeedle::Blocks::kAvx2
+                                                                 : CSearchNeedle::Blocks::kPortable;
   return fastest;
 }
 

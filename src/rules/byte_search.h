@@ -11,6 +11,8 @@
 // A to Z are compared regardless of case; every other byte must be equal.
 class CSearchNeedle {
  public:
+  // The empty needle, found everywhere.
+  CSearchNeedle() = default;
   CSearchNeedle(std::string_view needle, bool noCase);
 
   std::string_view GetText() const { return m_text; }
@@ -39,8 +41,8 @@ class CSearchNeedle {
   std::size_t FindInNarrowBlocks(const char* bytes, std::size_t last, std::size_t at) const;
 
   std::string_view m_text;
-  bool m_noCase;
-  std::array<Probe, 2> m_probes;
+  bool m_noCase = false;
+  std::array<Probe, 2> m_probes{};
 };
 
 // Leftmost occurrence of `needle` in `haystack` at or after `from`, or npos; an

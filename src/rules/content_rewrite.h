@@ -1,19 +1,11 @@
 // Length-preserving rewriting of traffic by a rule's content elements.
 #pragma once
 
-#include <string_view>
+#include <vector>
 
-#include "rules/filter_rule.h"
 #include "rules/request_matching.h"
+#include "rules/rule_set.h"
 
-// What a content element does with what it selects.
-enum class ContentAction { kComment, kReplace, kRemove };
-
-// "comment" exactly, else anything containing "replace", else remove.
-ContentAction GetContentAction(std::string_view lowerAction);
-// The raw action without its first seven bytes ("replace") and the colons after.
-std::string_view GetReplacementText(std::string_view rawAction);
-
-// Runs every content child of `rule` on the piece, in document order; true when
+// Runs every content element of a rule on the piece, in document order; true when
 // at least one of them reports a match.
-bool ApplyContent(const CFilterRule& rule, TrafficPiece& piece);
+bool ApplyContent(const std::vector<ContentElement>& contents, TrafficPiece& piece);

@@ -1,24 +1,7 @@
-// Element markers and the nested-element count over a piece of traffic.
+// The nested-element count over a piece of traffic.
 #include "rules/element_markers.h"
 
 #include <limits>
-
-namespace {
-
-std::string MakeOpener(std::string_view tag) {
-  std::string opener = tag.starts_with('<') ? "" : "<";
-  return opener.append(tag);
-}
-
-}  // namespace
-
-ElementMarkers::ElementMarkers(std::string_view tag)
-    : opener(MakeOpener(tag)),
-      openingWithSpace(opener + " "),
-      closing("</" + std::string(TagName()) + ">"),
-      openerSearch(opener, true),
-      openingWithSpaceSearch(openingWithSpace, true),
-      closingSearch(closing, true) {}
 
 std::size_t FindOpeningMarker(const CTrafficText& text, const ElementMarkers& markers,
                               std::size_t from) {
@@ -51,7 +34,7 @@ ElementEnd FindElementEnd(const CTrafficText& text, const ElementMarkers& marker
     if (closing == npos) break;
     if (--count == 0) {
       result.closed = true;
-      result.end = closing + markers.closing.size();
+      result.end = closing + markers.ClosingLength();
       break;
     }
     closing = text.Find(markers.closingSearch, closing + 1);

@@ -4,28 +4,24 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 #include "rules/traffic_text.h"
 
-// For tag "div" (or "<div"): opener "<div", opening marker with attributes
-// "<div ", bare opening marker "<div>", closing marker "</div>".
+// For tag "div" (or "<div"): the opener "<div", and searches without case for the
+// opening marker with attributes "<div ", the opener (which with ">" after it is
+// the bare opening marker "<div>") and the closing marker "</div>". Refers to
+// texts the rule set keeps.
 struct ElementMarkers {
-  explicit ElementMarkers(std::string_view tag);
-  // The searches refer to the marker texts above them.
-  ElementMarkers(const ElementMarkers&) = delete;
-  ElementMarkers& operator=(const ElementMarkers&) = delete;
+  std::string_view opener;
+  CSearchNeedle openerSearch;
+  CSearchNeedle openingWithSpaceSearch;
+  CSearchNeedle closingSearch;
 
-  const std::string opener;
-  const std::string openingWithSpace;
-  const std::string closing;
-  // The three markers prepared for searching without case.
-  const CSearchNeedle openerSearch;
-  const CSearchNeedle openingWithSpaceSearch;
-  const CSearchNeedle closingSearch;
-
-  std::string_view TagName() const { return std::string_view(opener).substr(1); }
+  bool IsEmpty() const { return opener.empty(); }
+  std::string_view TagName() const { return opener.substr(1); }
+  std::size_t OpeningWithSpaceLength() const { return opener.size() + 1; }
+  std::size_t ClosingLength() const { return closingSearch.GetText().size(); }
 };
 
 // The next opening marker at or after `from`, with attributes or bare, whichever

@@ -3,15 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
 #include <string_view>
 
-#include "rules/filter_rule.h"
+#include "rules/filter_state.h"
+#include "rules/rule_set.h"
 #include "rules/traffic_fields.h"
 #include "rules/traffic_text.h"
-
-class CXmlNode;
 
 // Result of FilterTraffic. `modified`: a top-level content element of some rule
 // reported a match. `blocked`: a request or response condition of an enabled rule
@@ -21,63 +18,55 @@ struct FilterVerdict {
   std::int32_t blocked = 0;
 };
 
-// One piece of traffic under evaluation, handed down through nested rules.
-struct TrafficPiece {
-  // `headers`, when given, holds values already read from the same unchanged bytes.
-  TrafficPiece(CTrafficText& text, bool firstChunk, std::string_view requestUrl,
-               CHeaderValueReader* headers = nullptr)
-      : text(text),
-        firstChunk(firstChunk),
-        requestUrl(requestUrl),
-        headerReader(headers != nullptr ? *headers : m_ownHeaderReader) {}
-  TrafficPiece(const TrafficPiece&) = delete;
-  TrafficPiece& operator=(const TrafficPiece&) = delete;
-
-  CTrafficText& text;
-  // The piece begins a request (request line and headers), or belongs to a response.
-  bool firstChunk;
-  // Request-target of the request (for a response: of the request it answers).
-  std::string_view requestUrl;
-  // How many nested rules enclose the one being evaluated.
-  int nestingLevel = 0;
-  // Texts derived from the piece, kept for the rules that follow.
-  CRequestUrlReader urlReader;
-  std::optional<std::string> lowerRequestUrl;
-
- private:
-  // Declared before headerReader, which refers to it when no reader is handed in.
-  CHeaderValueReader m_ownHeaderReader;
-
- public:
-  CHeaderValueReader& headerReader;
+// What the caller knows of a piece it hands to FilterTraffic.
+struct PieceFlags {
+  // The piece starts a message: a request's line and headers. Response conditions
+  // are tested on every piece of a response, so each of those counts as one.
+  // Allow, request and response conditions never match any other piece.
+  bool startsMessage = false;
+  bool isRequest = false;
+  // IsRequestAllowed's answer for the request; a response inherits its request's.
+  bool allowed = false;
 };
 
-// Nested rules deeper than this never hold, so that a configuration file nested
-// without limit cannot exhaust a worker thread's stack.
-inline constexpr int kMaxNestingLevel = 32;
+// One piece of traffic under evaluation, handed down through nested rules.
+struct TrafficPiece {
+  TrafficPiece(CTrafficText& text, bool startsMessage, std::string_view requestUrl,
+               CFilterState& state, CHeaderValueReader& headers)
+      : text(text),
+        startsMessage(startsMessage),
+        requestUrl(requestUrl),
+        state(state),
+        headers(headers) {}
+
+  CTrafficText& text;
+  bool startsMessage;
+  // Request-target of the request (for a response: of the request it answers).
+  std::string_view requestUrl;
+  CFilterState& state;
+  CHeaderValueReader& headers;
+  CRequestUrlReader url;
+  // How many nested rules enclose the one being evaluated.
+  int nestingLevel = 0;
+};
 
 // `text` holds `length` bytes followed by a 0 byte (text[length] == 0). True when
 // an enabled rule exempts the request from filtering.
 bool IsRequestAllowed(char* text, std::size_t length, std::string_view requestUrl,
-                      CXmlNode& document);
+                      const CRuleSet& rules, CFilterState& state);
 
 // Evaluates the enabled rules in document order: blocks the piece, or rewrites it
-// in place at the same length. `allowed` is IsRequestAllowed's answer for the
-// request (a response inherits its request's answer).
-FilterVerdict FilterTraffic(char* text, std::size_t length, bool firstChunk, bool isRequest,
-                            bool allowed, std::string_view requestUrl, CXmlNode& document);
+// in place at the same length. `state` is the connection's own, carried from one
+// of its pieces to the next.
+FilterVerdict FilterTraffic(char* text, std::size_t length, const PieceFlags& flags,
+                            std::string_view requestUrl, const CRuleSet& rules,
+                            CFilterState& state);
 // The same over a piece in hand, with header values already read from it while
 // unchanged (the response relay's image test reads "content-type"), so that
 // neither the text's end nor a header is searched for twice.
-FilterVerdict FilterTraffic(CTrafficText& text, bool firstChunk, bool isRequest, bool allowed,
-                            std::string_view requestUrl, CXmlNode& document,
+FilterVerdict FilterTraffic(CTrafficText& text, const PieceFlags& flags,
+                            std::string_view requestUrl, const CRuleSet& rules, CFilterState& state,
                             CHeaderValueReader& headers);
 
-bool MatchAllow(const CFilterRule& rule, TrafficPiece& piece);
-bool MatchRequest(const CFilterRule& rule, TrafficPiece& piece);
-bool MatchResponse(const CFilterRule& rule, TrafficPiece& piece);
-// True when the index-th child of that kind carries no nested rule, or its
-// nested rule holds.
-bool CheckNested(ConditionKind kind, const CFilterRule& rule, int index, TrafficPiece& piece);
-// The same for a condition element in hand.
-bool CheckNestedOf(CXmlNode* condition, TrafficPiece& piece);
+// True when the element carries no nested rule, or its nested rule holds.
+bool NestedRuleHolds(const NestedRule& nested, TrafficPiece& piece);

@@ -1,67 +1,49 @@
 // Header values and the request URL, found without parsing the protocol.
 #include "rules/traffic_fields.h"
 
-#include "core/ascii.h"
-
-namespace {
-
-void AssignLower(std::string_view text, std::string& out) {
-  out.assign(text);
-  for (char& c : out) c = AsciiToLower(c);
-}
-
-}  // namespace
-
-bool FindHeaderValue(const CTrafficText& text, std::string_view name, std::string& value) {
+std::optional<std::string_view> FindHeaderValue(const CTrafficText& text,
+                                                const CSearchNeedle& name) {
   const std::string_view all = text.GetText();
-  std::size_t at = FindNoCase(all, name, 0);
-  if (at == std::string_view::npos) return false;
-  at += name.size();
+  std::size_t at = text.Find(name, 0);
+  if (at == CTrafficText::npos) return std::nullopt;
+  at += name.GetText().size();
   while (at < all.size() && (all[at] == ':' || all[at] == ' ')) ++at;
   std::size_t end = at;
   while (end < all.size() && all[end] != ' ' && all[end] != '\r' && all[end] != '\n') ++end;
-  if (end == at) return false;
-  AssignLower(all.substr(at, end - at), value);
-  return true;
+  if (end == at) return std::nullopt;
+  return all.substr(at, end - at);
 }
 
-bool FindRequestUrl(const CTrafficText& text, std::string& url) {
+std::optional<std::string_view> FindRequestUrl(const CTrafficText& text) {
+  if (text.FindByte('\n', 0, text.GetTextEnd()) == CTrafficText::npos) return std::nullopt;
   const std::string_view all = text.GetText();
   std::size_t at = all.find(' ');
-  if (at == std::string_view::npos) return false;
+  if (at == std::string_view::npos) return std::nullopt;
   while (at < all.size() && all[at] == ' ') ++at;
   const std::size_t end = all.find(' ', at);
   const std::string_view token = all.substr(at, end == std::string_view::npos ? end : end - at);
-  if (token.empty()) return false;
-  AssignLower(token, url);
-  return true;
+  if (token.empty()) return std::nullopt;
+  return token;
 }
 
 std::optional<std::string_view> CRequestUrlReader::Read(const CTrafficText& text) {
   if (!m_read || m_writeCount != text.GetWriteCount()) {
     m_read = true;
     m_writeCount = text.GetWriteCount();
-    m_found = text.FindByte('\n', 0, text.GetTextEnd()) != CTrafficText::npos &&
-              FindRequestUrl(text, m_url);
+    m_url = FindRequestUrl(text);
   }
-  if (!m_found) return std::nullopt;
-  return std::string_view(m_url);
+  return m_url;
 }
 
-bool CHeaderValueReader::Read(const CTrafficText& text, std::string_view name,
-                              std::string& value) {
+std::optional<std::string_view> CHeaderValueReader::Read(const CTrafficText& text,
+                                                         const CSearchNeedle& name) {
   if (m_writeCount != text.GetWriteCount()) {
     m_writeCount = text.GetWriteCount();
-    m_entries.clear();
+    m_count = 0;
   }
-  for (const Entry& entry : m_entries) {
-    if (entry.name != name) continue;
-    if (entry.found) value = entry.value;
-    return entry.found;
-  }
-  Entry entry{std::string(name)};
-  entry.found = FindHeaderValue(text, name, entry.value);
-  if (entry.found) value = entry.value;
-  m_entries.push_back(std::move(entry));
-  return m_entries.back().found;
+  for (std::size_t i = 0; i < m_count; ++i)
+    if (m_entries[i].name == name.GetText()) return m_entries[i].value;
+  const std::optional<std::string_view> value = FindHeaderValue(text, name);
+  if (m_count < kKeptNames) m_entries[m_count++] = {name.GetText(), value};
+  return value;
 }

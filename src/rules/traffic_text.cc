@@ -36,6 +36,14 @@ void CTrafficText::Write(std::size_t at, std::string_view bytes) {
   UpdateTextEnd(at, at + count);
 }
 
+void CTrafficText::Move(std::size_t to, std::size_t from, std::size_t count) {
+  if (to >= m_length || from >= m_length) return;
+  count = std::min({count, m_length - to, m_length - from});
+  std::memmove(m_buffer + to, m_buffer + from, count);
+  ++m_writeCount;
+  UpdateTextEnd(to, to + count);
+}
+
 void CTrafficText::UpdateTextEnd(std::size_t from, std::size_t to) {
   if (from > m_textEnd || to <= m_textEnd) return;
   m_textEnd = to + strnlen(m_buffer + to, m_length - to);

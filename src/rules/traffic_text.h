@@ -37,6 +37,9 @@ class CTrafficText {
   void Blank(std::size_t from, std::size_t to);
   // Copies `bytes`, which hold no 0 byte, to `at` (clipped to the buffer).
   void Write(std::size_t at, std::string_view bytes);
+  // Copies the `count` bytes of the text at `from` to `to`; the two ranges may
+  // overlap (clipped to the buffer).
+  void Move(std::size_t to, std::size_t from, std::size_t count);
 
   // Grows with every write, so that what was read from the text can be reused
   // for as long as the text stays unchanged.

@@ -1,8 +1,10 @@
-// Reading XML files: the line tokenizer CXmlParser, the tree builder LoadXmlFile
+// Reading XML files and texts: the line tokenizer CXmlParser, the tree builder
 // and the reader-side text decoding.
 #include "xml/xml_reader.h"
 
 #include <cstdint>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 
@@ -135,44 +137,13 @@ std::string DecodeXmlText(std::string_view text) {
   return Utf8ToNarrow(ReplaceReferences(text));
 }
 
-// ---- CXmlParser: file and driver ----
-
-CXmlParser::~CXmlParser() { Close(); }
-
-void CXmlParser::SetFileName(const CPooledString& fileName) {
-  if (!m_open) m_fileName = fileName;
-}
-
-void CXmlParser::Close() {
-  if (m_open) m_file.close();
-  m_open = false;
-}
-
-bool CXmlParser::Open() {
-  if (m_fileName.IsEmpty()) return false;
-  // Plain reading takes no lock, so other readers and writers may use the file.
-  m_file.open(m_fileName.GetText(), std::ios::in | std::ios::binary);
-  if (!m_file.is_open()) return false;
-  m_open = true;
-  m_position = kNeedLine;
-  m_lineNumber = 0;
-  m_inComment = m_inCData = m_inTag = m_afterEquals = m_inContent = false;
-  m_lastError.Clear();
-  m_elementName.Clear();
-  m_text.Clear();
-  m_attributeName.Clear();
-  m_attributeValue.Clear();
-  m_valueBuffer.clear();
-  m_attributeNamePending = false;
-  m_declaration.Clear();
-  return true;
-}
+// ---- CXmlParser: input and driver ----
 
 // The next line without its terminator: "\n" ends a line and a "\r" before it is
 // dropped too, so files with CR LF and LF line ends read alike. The line ends at
 // its first NUL byte, like every text of the program.
 bool CXmlParser::ReadLine() {
-  if (!std::getline(m_file, m_readBuffer)) return false;
+  if (!std::getline(m_input, m_readBuffer)) return false;
   if (!m_readBuffer.empty() && m_readBuffer.back() == '\r') m_readBuffer.pop_back();
   m_line = std::string_view(m_readBuffer);
   ++m_lineNumber;
@@ -188,7 +159,6 @@ void CXmlParser::ReportError(std::string_view message) {
 }
 
 bool CXmlParser::NextToken() {
-  if (!m_open && !Open()) return false;
   if (m_position == kNeedLine && !ReadLine()) return false;
   std::string message;
   if (TokenizeLine(message)) return true;
@@ -400,7 +370,7 @@ bool CXmlParser::ReadAttributePart(std::string_view line, std::size_t i, std::st
   return true;
 }
 
-// ---- LoadXmlFile: the tree builder ----
+// ---- LoadXmlFile and LoadXmlText: the tree builder ----
 
 namespace {
 
@@ -483,14 +453,26 @@ void CXmlTreeBuilder::Take(const CXmlParser& parser) {
   }
 }
 
+// The tree builder over the tokens of `input`; parse errors are always shown.
+bool LoadXml(std::istream& input, bool showErrors, CXmlNode& document) {
+  CXmlParser parser(input);
+  parser.SetShowErrors(true);
+  CXmlTreeBuilder builder(document, showErrors);
+  while (builder.IsGood() && parser.NextToken()) builder.Take(parser);
+  return builder.IsGood();
+}
+
 }  // namespace
 
 bool LoadXmlFile(const char* fileName, bool showErrors, CXmlNode& document) {
-  CXmlParser parser;
-  parser.SetShowErrors(true);
-  parser.SetFileName(fileName);
-  CXmlTreeBuilder builder(document, showErrors);
-  while (builder.IsGood() && parser.NextToken()) builder.Take(parser);
-  parser.Close();
-  return builder.IsGood();
+  if (fileName == nullptr || *fileName == '\0') return true;
+  // Plain reading takes no lock, so other readers and writers may use the file.
+  std::ifstream file(fileName, std::ios::in | std::ios::binary);
+  if (!file.is_open()) return true;
+  return LoadXml(file, showErrors, document);
+}
+
+bool LoadXmlText(std::string_view text, bool showErrors, CXmlNode& document) {
+  std::istringstream input{std::string(text)};
+  return LoadXml(input, showErrors, document);
 }

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
+#include <istream>
 #include <string>
 #include <string_view>
 
@@ -24,23 +24,23 @@ enum XmlTokenKind : int {
   kXmlCData = 7,
 };
 
-// Line-oriented tokenizer for the XML subset the program writes. Each call takes
-// one step on the current line: it delivers a token, moves on in the line, reads
-// the next line, or fails, so every file ends after finitely many calls.
+// Line-oriented tokenizer for the XML subset the program writes, reading its lines
+// from a file or from text in memory alike. Each call takes one step on the
+// current line: it delivers a token, moves on in the line, reads the next line,
+// or fails, so every input ends after finitely many calls.
 class CXmlParser {
  public:
-  CXmlParser() = default;
-  virtual ~CXmlParser();
+  // `input` must outlive the parser.
+  explicit CXmlParser(std::istream& input) : m_input(input) {}
+  virtual ~CXmlParser() = default;
   CXmlParser(const CXmlParser&) = delete;
   CXmlParser& operator=(const CXmlParser&) = delete;
 
-  // True when a token or step was produced; false at end of file, when the file
-  // cannot be opened, or on an error (then GetLastError holds the message).
+  // True when a token or step was produced; false at the end of the input or on
+  // an error (then GetLastError holds the message).
   virtual bool NextToken();
 
-  void SetFileName(const CPooledString& fileName);  // only while not open
   void SetShowErrors(bool show) { m_showErrors = show; }
-  void Close();
 
   int GetTokenKind() const { return m_tokenKind; }
   const CPooledString& GetElementName() const { return m_elementName; }
@@ -52,7 +52,6 @@ class CXmlParser {
   std::int64_t GetLineNumber() const { return m_lineNumber; }
 
  private:
-  bool Open();
   bool ReadLine();
   void ReportError(std::string_view message);
 
@@ -65,9 +64,7 @@ class CXmlParser {
   bool ReadTagStart(std::string_view line, std::size_t i, std::string& message);
   bool ReadAttributePart(std::string_view line, std::size_t i, std::string& message);
 
-  std::ifstream m_file;
-  bool m_open = false;
-  CPooledString m_fileName;
+  std::istream& m_input;
   bool m_showErrors = false;
   CHeapString m_lastError;
   std::string m_readBuffer;  // the raw line, reused so long lines are not reallocated
@@ -97,6 +94,9 @@ class CXmlParser {
 // True also after a parse error (the tree up to the faulty line stays) and for a
 // file that cannot be opened; false for unbalanced end tags or exhausted memory.
 bool LoadXmlFile(const char* fileName, bool showErrors, CXmlNode& document);
+// The same for XML text in memory: the tree and the messages are those of a file
+// holding `text`.
+bool LoadXmlText(std::string_view text, bool showErrors, CXmlNode& document);
 
 // The five predefined entities and the decimal and hexadecimal character
 // references replaced in one pass (a reference to a character XML does not allow

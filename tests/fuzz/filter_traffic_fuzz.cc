@@ -7,15 +7,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "config/default_config.h"
+#include "rules/legacy/request_matching.h"
 #include "rules/request_matching.h"
+#include "rules/rule_set.h"
 #include "xml/xml_node.h"
 #include "xml/xml_reader.h"
 
@@ -78,13 +77,8 @@ const std::vector<const char*> kFragments = {"<div ",
                                              "ab"};
 
 std::unique_ptr<CXmlNode> LoadBuiltInConfig() {
-  const std::filesystem::path path =
-      std::filesystem::temp_directory_path() /
-      ("lumbra-fuzz-" + std::to_string(std::random_device{}()) + ".xml");
-  std::ofstream(path, std::ios::binary) << kDefaultConfigXml();
   auto document = std::make_unique<CXmlNode>(CPooledString("__root__"));
-  LoadXmlFile(path.c_str(), false, *document);
-  std::filesystem::remove(path);
+  LoadXmlText(kDefaultConfigXml(), false, *document);
   return document;
 }
 
@@ -141,16 +135,36 @@ std::string MakeTraffic(FuzzedDataProvider& input, std::size_t maxParts) {
   return traffic;
 }
 
-// One piece in a buffer of exactly its length and the 0 byte after it.
-void FilterPiece(const std::string& bytes, bool firstChunk, bool isRequest, const std::string& url,
-                 CXmlNode& document) {
+// A piece in a buffer of exactly its length and the 0 byte after it.
+std::unique_ptr<char[]> MakeBuffer(const std::string& bytes) {
+  auto buffer = std::make_unique<char[]>(bytes.size() + 1);
+  std::memcpy(buffer.get(), bytes.data(), bytes.size());
+  buffer[bytes.size()] = '\0';
+  return buffer;
+}
+
+// One piece through the filter, and through the filter as it was: both must
+// decide and rewrite alike.
+void FilterPiece(const std::string& bytes, bool startsMessage, bool isRequest,
+                 const std::string& url, const CRuleSet& rules, CFilterState& state,
+                 CXmlNode& legacyDocument) {
   const std::size_t length = bytes.size();
-  auto buffer = std::make_unique<char[]>(length + 1);
-  std::memcpy(buffer.get(), bytes.data(), length);
-  buffer[length] = '\0';
+  std::unique_ptr<char[]> buffer = MakeBuffer(bytes);
+  std::unique_ptr<char[]> legacyBuffer = MakeBuffer(bytes);
   const bool allowed =
-      isRequest && firstChunk && IsRequestAllowed(buffer.get(), length, url, document);
-  FilterTraffic(buffer.get(), length, firstChunk, isRequest, allowed, url, document);
+      isRequest && startsMessage && IsRequestAllowed(buffer.get(), length, url, rules, state);
+  const bool legacyAllowed =
+      isRequest && startsMessage &&
+      legacy::IsRequestAllowed(legacyBuffer.get(), length, url, legacyDocument);
+  const PieceFlags flags{
+      .startsMessage = startsMessage, .isRequest = isRequest, .allowed = allowed};
+  const FilterVerdict verdict = FilterTraffic(buffer.get(), length, flags, url, rules, state);
+  const legacy::FilterVerdict legacyVerdict = legacy::FilterTraffic(
+      legacyBuffer.get(), length, startsMessage, isRequest, legacyAllowed, url, legacyDocument);
+  if (allowed != legacyAllowed || verdict.blocked != legacyVerdict.blocked ||
+      verdict.modified != legacyVerdict.modified ||
+      std::memcmp(buffer.get(), legacyBuffer.get(), length + 1) != 0)
+    std::abort();
   if (buffer[length] != '\0') std::abort();
   for (std::size_t i = 0; i < length; ++i)
     if (buffer[i] == '\0' && bytes[i] != '\0') std::abort();
@@ -169,13 +183,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     document = RandomConfig(rulesInput);
   }
+  const CRuleSet rules(*document);
+  CFilterState state;
   const bool isRequest = trafficInput.ConsumeIntegralInRange(0, 3) == 0;
   const std::string url = trafficInput.ConsumeBool() ? "http://www.google.com/search?q=x"
                                                      : trafficInput.ConsumeRandomLengthString(40);
   const int pieces = trafficInput.ConsumeIntegralInRange(1, 3);
   for (int i = 0; i < pieces; ++i) {
     const std::string bytes = MakeTraffic(trafficInput, i + 1 == pieces ? 2048 : 32);
-    FilterPiece(bytes, !isRequest || i == 0, isRequest, url, *document);
+    FilterPiece(bytes, !isRequest || i == 0, isRequest, url, rules, state, *document);
   }
   return 0;
 }

@@ -24,8 +24,8 @@ TEST(ByteSearch, FindsTheLeftmostOccurrence) {
 }
 
 constexpr CSearchNeedle::Blocks kEveryWay[] = {
-    CSearchNeedle::Blocks::kFastest, CSearchNeedle::Blocks::kAvx512,
-    CSearchNeedle::Blocks::kAvx2, CSearchNeedle::Blocks::kPortable};
+    CSearchNeedle::Blocks::kFastest, CSearchNeedle::Blocks::kAvx512, CSearchNeedle::Blocks::kAvx2,
+    CSearchNeedle::Blocks::kPortable};
 
 TEST(ByteSearch, EveryWayAgreesWithAPlainSearchAroundEveryBlockBoundary) {
   // Bytes that differ from a letter only in bit 0x20 ("@" and "`", "[" and "{"),

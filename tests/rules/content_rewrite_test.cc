@@ -16,43 +16,34 @@ using rules_test::MakeRule;
 // A rule of content elements applied to successive pieces of one response.
 class CRewriter {
  public:
-  explicit CRewriter(std::string_view contents) : m_document(MakeRule(contents)) {}
+  explicit CRewriter(std::string_view contents) : m_config(MakeRule(contents)) {}
 
   std::string Apply(std::string_view piece) { return Apply(std::string(piece), m_lastMatched); }
   std::string Apply(const std::string& piece, bool& matched) {
     CTrafficBuffer buffer(piece);
     const FilterVerdict verdict =
-        FilterTraffic(buffer.Data(), buffer.Length(), true, false, false, "", *m_document);
+        FilterTraffic(buffer.Data(), buffer.Length(), {.startsMessage = true}, "", m_config->rules,
+                      m_config->state);
     EXPECT_EQ(buffer.Terminator(), '\0');
     EXPECT_EQ(verdict.blocked, 0);
     matched = verdict.modified == 1;
     return buffer.Text();
   }
   bool LastMatched() const { return m_lastMatched; }
-  std::int32_t Depth(int index) const {
-    return CFilterRule(m_document->FindChild("lumbra")->FindChild("filterrules")->GetChild(0))
-        .GetOpenDepth(index);
+  // The open-element depth of the slot-th content element that removes by attribute.
+  std::int32_t Depth(int slot) const {
+    return slot < static_cast<int>(m_config->rules.GetOpenDepthCount())
+               ? m_config->state.OpenDepth(slot)
+               : 0;
   }
 
  private:
-  std::unique_ptr<CXmlNode> m_document;
+  std::unique_ptr<rules_test::CCompiledConfig> m_config;
   bool m_lastMatched = false;
 };
 
 std::string Spaces(std::size_t n) { return std::string(n, ' '); }
 std::string Blanked(std::string_view text) { return Spaces(text.size()); }
-
-TEST(ContentRewrite, ActionKindAndReplacementText) {
-  EXPECT_EQ(GetContentAction("comment"), ContentAction::kComment);
-  EXPECT_EQ(GetContentAction("comment:replace"), ContentAction::kReplace);  // "comment" exactly
-  EXPECT_EQ(GetContentAction("xreplace:b"), ContentAction::kReplace);
-  EXPECT_EQ(GetContentAction(""), ContentAction::kRemove);
-  EXPECT_EQ(GetContentAction("blank"), ContentAction::kRemove);
-  EXPECT_EQ(GetReplacementText("replace:accept-encoding:  "), "accept-encoding:  ");
-  EXPECT_EQ(GetReplacementText("Replace::B"), "B");
-  EXPECT_EQ(GetReplacementText("replace"), "");
-  EXPECT_EQ(GetReplacementText("xreplace:b"), "e:b");  // seven bytes, wherever "replace" stood
-}
 
 TEST(ContentRewrite, CommentWritesTwoSlashesOverEveryOccurrence) {
   CRewriter rewriter("<content contains=\"window.open\" action=\"comment\"/>");
@@ -91,6 +82,14 @@ TEST(ContentRewrite, ReplaceWritesTheReplacementCutOrPaddedToTheMatch) {
   CRewriter empty("<content contains=\"abc\" action=\"replace:\"/>");
   EXPECT_EQ(empty.Apply("-abc-"), "-abc-");
   EXPECT_TRUE(empty.LastMatched());  // unchanged, yet a match
+  // The replacement is the raw action after its first seven bytes and the colons
+  // that follow, wherever "replace" stood; "comment" counts only when exact.
+  CRewriter colons("<content contains=\"abc\" action=\"Replace::B\"/>");
+  EXPECT_EQ(colons.Apply("abc"), "B  ");
+  CRewriter anywhere("<content contains=\"abc\" action=\"xreplace:b\"/>");
+  EXPECT_EQ(anywhere.Apply("abc"), "e:b");
+  CRewriter notComment("<content contains=\"abc\" action=\"comment:replace\"/>");
+  EXPECT_EQ(notComment.Apply("abc"), "rep");
 }
 
 TEST(ContentRewrite, ReturnZeroRewritesButReportsNoMatch) {

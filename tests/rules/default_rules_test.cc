@@ -26,8 +26,9 @@ std::filesystem::path DefaultConfigPath() {
 class DefaultRules : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_document = std::make_unique<CXmlNode>(CPooledString("__root__"));
-    ASSERT_TRUE(LoadXmlFile(DefaultConfigPath().c_str(), false, *m_document));
+    auto document = std::make_unique<CXmlNode>(CPooledString("__root__"));
+    ASSERT_TRUE(LoadXmlFile(DefaultConfigPath().c_str(), false, *document));
+    m_config = std::make_unique<rules_test::CCompiledConfig>(std::move(document));
   }
 
   struct Outcome {
@@ -40,9 +41,11 @@ class DefaultRules : public ::testing::Test {
     const std::string request = "GET " + url + " HTTP/1.1\r\n" + headers + "\r\n";
     CTrafficBuffer buffer(request);
     Outcome outcome;
-    outcome.allowed = IsRequestAllowed(buffer.Data(), buffer.Length(), url, *m_document);
-    outcome.verdict = FilterTraffic(buffer.Data(), buffer.Length(), true, true, outcome.allowed,
-                                    url, *m_document);
+    outcome.allowed =
+        IsRequestAllowed(buffer.Data(), buffer.Length(), url, m_config->rules, m_config->state);
+    const PieceFlags flags{.startsMessage = true, .isRequest = true, .allowed = outcome.allowed};
+    outcome.verdict =
+        FilterTraffic(buffer.Data(), buffer.Length(), flags, url, m_config->rules, m_config->state);
     outcome.text = buffer.Text();
     return outcome;
   }
@@ -50,13 +53,13 @@ class DefaultRules : public ::testing::Test {
   Outcome Response(const std::string& piece, const std::string& requestUrl) {
     CTrafficBuffer buffer(piece);
     Outcome outcome;
-    outcome.verdict =
-        FilterTraffic(buffer.Data(), buffer.Length(), true, false, false, requestUrl, *m_document);
+    outcome.verdict = FilterTraffic(buffer.Data(), buffer.Length(), {.startsMessage = true},
+                                    requestUrl, m_config->rules, m_config->state);
     outcome.text = buffer.Text();
     return outcome;
   }
 
-  std::unique_ptr<CXmlNode> m_document;
+  std::unique_ptr<rules_test::CCompiledConfig> m_config;
 };
 
 TEST_F(DefaultRules, RequestsForScriptsFlashAndAdServersAreBlocked) {

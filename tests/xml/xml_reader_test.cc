@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,8 +58,8 @@ class XmlReaderTest : public ::testing::Test {
   // of calls NextToken took (it gives up after a million, so a tokenizer that
   // stops moving fails instead of hanging).
   std::vector<std::string> TokensOf(std::string_view content, std::size_t* calls = nullptr) {
-    CXmlParser parser;
-    parser.SetFileName(CPooledString(std::string_view(WriteInput(content))));
+    std::istringstream input{std::string(content)};
+    CXmlParser parser(input);
     std::vector<std::string> tokens;
     std::size_t count = 0;
     while (count < 1000000 && parser.NextToken()) {
@@ -86,6 +87,40 @@ class XmlReaderTest : public ::testing::Test {
 };
 
 using TokenList = std::vector<std::string>;
+
+// The whole tree as one text: names, attributes, texts and nesting.
+std::string Describe(const CXmlNode& node) {
+  std::string text = "(" + node.GetName().ToString();
+  for (int a = 0; a < node.GetAttributeCount(); ++a)
+    text += " " + node.GetAttributeName(a).ToString() + "=" + node.GetAttributeValue(a).ToString();
+  text += " [" + node.GetText().ToString() + "]";
+  for (int c = 0; c < node.GetChildCount(); ++c) text += Describe(*node.GetChild(c));
+  return text + ")";
+}
+
+TEST_F(XmlReaderTest, TextInMemoryReadsLikeAFileHoldingIt) {
+  const std::string inputs[] = {
+      "<?xml version=\"1.0\"?>\r\n<lumbra>\r\n <filterrule\r\n name=\"a&amp;b\">"
+      "<allow contains=\"&lt;x&#233;\"/>\r\n<enabled>yes</enabled></filterrule>\r\n</lumbra>\r\n",
+      "<a v=\"one\ntwo\">x\ny</a><!-- a\ncomment -->",
+      "<a>\n<b <c>",
+      "<a></b></b>",
+      std::string("<a>x\0<b>\n<c/></a>", 17),
+      ""};
+  for (const std::string& text : inputs) {
+    for (const bool showErrors : {true, false}) {
+      SCOPED_TRACE(text);
+      const bool fromFile = Load(text, showErrors);
+      const std::string fileTree = Describe(m_document);
+      const std::vector<Message> fileMessages = m_messages;
+      m_document.RemoveAll();
+      m_messages.clear();
+      EXPECT_EQ(LoadXmlText(text, showErrors, m_document), fromFile);
+      EXPECT_EQ(Describe(m_document), fileTree);
+      EXPECT_EQ(m_messages, fileMessages);
+    }
+  }
+}
 
 TEST_F(XmlReaderTest, TagsGiveStartAndEndTokensAndBuildTheTree) {
   EXPECT_EQ(TokensOf("<a>yes</a>"), (TokenList{"1:a", "4:yes", "2:a"}));
@@ -256,8 +291,8 @@ TEST_F(XmlReaderTest, ParseErrorsNameTheLineAndKeepTheTreeBuiltBeforeThem) {
   }
 
   // The parser keeps the text; without show-errors it shows nothing.
-  CXmlParser parser;
-  parser.SetFileName(CPooledString(std::string_view(WriteInput("<a>\n<b <c>"))));
+  std::istringstream input("<a>\n<b <c>");
+  CXmlParser parser(input);
   m_messages.clear();
   while (parser.NextToken()) {
   }

@@ -1,9 +1,11 @@
+// The filter as it was before the rules were compiled, kept while the two are compared.
 // CLowerText: an attribute value read with its ASCII letters lower-cased.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+namespace legacy {
 // Rule attributes are compared in lower case. Most values are written in lower
 // case already, so the value is kept as a view of the document's text and copied
 // only when it holds a capital letter. Nothing goes to the string pool: values
@@ -24,3 +26,5 @@ class CLowerText {
   std::string m_copy;
   bool m_owned = false;
 };
+
+}  // namespace legacy
