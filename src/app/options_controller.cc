@@ -144,33 +144,34 @@ bool COptionsController::HasExited() const {
   return m_exited;
 }
 
-bool COptionsController::Command(int id) {
-  if (id >= kFirstRuleCommand && id <= kLastRuleCommand) return ToggleRule(id);
-  switch (id) {
-    case kCommandExit:
-      Exit();
-      return true;
-    case kCommandOptions:
+bool COptionsController::Command(TrayCommand command) {
+  switch (command) {
+    case TrayCommand::kShowOptions:
       ShowOptions();
       return true;
-    case kCommandEnableDisable:
-      EnableDisable();
+    case TrayCommand::kExit:
+      Exit();
       return true;
-    case kCommandReload:
+    case TrayCommand::kToggleFiltering:
+      ToggleFiltering();
+      return true;
+    case TrayCommand::kReload:
       Reload();
       return true;
-    case kCommandProductUpdate:
+    case TrayCommand::kProductUpdate:
       StartProductUpdate();
       return true;
-    case kCommandRecorderStart:
+    case TrayCommand::kStartOrPauseRecorder:
       StartOrPauseRecorder();
       return true;
-    case kCommandRecorderStop:
+    case TrayCommand::kStopRecorder:
       StopRecorder();
       return true;
-    default:
+    case TrayCommand::kSaveRecord:
+    case TrayCommand::kInstantFiltering:
       return false;
   }
+  return false;
 }
 
 void COptionsController::ShowOptions() {
@@ -179,7 +180,7 @@ void COptionsController::ShowOptions() {
   m_visible = true;
 }
 
-void COptionsController::EnableDisable() {
+void COptionsController::ToggleFiltering() {
   std::lock_guard<std::mutex> guard(m_lock);
   if (m_exited) return;
   m_enabled = !m_enabled;
@@ -193,17 +194,16 @@ void COptionsController::EnableDisable() {
   SetTrayIconFromEnabled();
 }
 
-bool COptionsController::ToggleRule(int id) {
-  if (id < kFirstRuleCommand || id > kLastRuleCommand) return false;
+bool COptionsController::ToggleRule(int ruleIndex) {
+  if (ruleIndex < 0 || ruleIndex >= kSwitchableRuleCount) return false;
   std::lock_guard<std::mutex> guard(m_lock);
-  if (!m_rulesMenu.HasItem(id)) return false;
-  const bool checked = !m_rulesMenu.IsChecked(id);
-  m_rulesMenu.SetCheck(id, checked);
+  if (!m_rulesMenu.HasItem(ruleIndex)) return false;
+  const bool checked = !m_rulesMenu.IsChecked(ruleIndex);
+  m_rulesMenu.SetCheck(ruleIndex, checked);
   // Only the document changes; Hide saves it and hands it to the listener.
-  const int index = id - kFirstRuleCommand;
-  if (index >= GetRuleCount(m_document)) return true;
+  if (ruleIndex >= GetRuleCount(m_document)) return true;
   CXmlNode* rule = nullptr;
-  GetRule(m_document, index, rule);
+  GetRule(m_document, ruleIndex, rule);
   CFilterRule(rule).SetEnabled(checked);
   return true;
 }
@@ -250,10 +250,10 @@ CActionResult COptionsController::SaveRecord(const RecordDelivery& deliver) {
   return {};
 }
 
-bool COptionsController::StartProductUpdate() {
-  if (!m_services.checkForUpdate) return false;
+void COptionsController::StartProductUpdate() {
+  if (!m_services.checkForUpdate) return;
   // One check at a time: a second press while one runs is ignored.
-  if (m_updateRunning->exchange(true)) return false;
+  if (m_updateRunning->exchange(true)) return;
   auto document = std::make_shared<CXmlNode>();
   CopyConfig(*document);
   try {
@@ -263,9 +263,7 @@ bool COptionsController::StartProductUpdate() {
     }).detach();
   } catch (const std::system_error&) {
     m_updateRunning->store(false);
-    return false;
   }
-  return true;
 }
 
 CActionResult COptionsController::SetAutorun(bool enabled) {

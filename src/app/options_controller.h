@@ -94,20 +94,16 @@ class COptionsController {
   void WaitForExit();
   bool HasExited() const;
 
-  // Any command id of the tray menu or the options window that needs no input;
-  // false for an id that names nothing.
-  bool Command(int id);
-  void ShowOptions();
-  void EnableDisable();
-  bool ToggleRule(int id);
+  // Carries out a command that needs no input; false for one that does (saving
+  // the record, Instant filtering).
+  bool Command(TrayCommand command);
+  // Switches the rule at `ruleIndex` in the rules menu; saved by the next Hide.
+  // False when the menu has no such item or cannot switch it.
+  bool ToggleRule(int ruleIndex);
   // Reads the file again; the listener gets the new configuration too.
   void Reload();
-  void StartOrPauseRecorder();
-  void StopRecorder();
   // Hands the record to `deliver`; the record number advances when it was delivered.
   CActionResult SaveRecord(const RecordDelivery& deliver);
-  // Starts the update check on a thread of its own, unless one runs already.
-  bool StartProductUpdate();
   // Creates or removes the autostart entry; the check box keeps the user's state.
   CActionResult SetAutorun(bool enabled);
 
@@ -120,15 +116,19 @@ class COptionsController {
 
   COptionsView GetView() const;
   int GetListeningPort() const;
-  // A copy of the configuration document, for the update check and tests.
-  void CopyConfig(CXmlNode& copy) const;
 
  private:
   void TakeConfigLocked(const CXmlNode& document);
   void SetTrayIconFromEnabled();
   CActionResult ListenOnConfiguredPort(bool portChanged);
   void RestoreConfig(const CXmlNode& saved);
-  bool CommandLocked(int id);
+  void CopyConfig(CXmlNode& copy) const;
+  void ShowOptions();
+  void ToggleFiltering();
+  void StartOrPauseRecorder();
+  void StopRecorder();
+  // Starts the update check on a thread of its own, unless one runs already.
+  void StartProductUpdate();
 
   mutable std::mutex m_lock;
   std::condition_variable m_exitChanged;

@@ -120,15 +120,15 @@ TEST_F(OptionsControllerTest, InitialisationReadsTheConfigurationAndStartsListen
   EXPECT_FALSE(view.visible);
   // The nameless rule at index 1 leaves a gap in the ids.
   ASSERT_EQ(view.rules.size(), 2u);
-  EXPECT_EQ(view.rules[0].id, 1500);
+  EXPECT_EQ(view.rules[0].id, 0);
   EXPECT_EQ(view.rules[0].text, "window.open");
   EXPECT_TRUE(view.rules[0].checked);
-  EXPECT_EQ(view.rules[1].id, 1502);
+  EXPECT_EQ(view.rules[1].id, 2);
   EXPECT_FALSE(view.rules[1].checked);
   EXPECT_EQ(controller.GetListeningPort(), m_port);
   EXPECT_TRUE(ConnectLoopback(m_port).IsOpen());
 
-  controller.Command(kCommandOptions);
+  controller.Command(TrayCommand::kShowOptions);
   EXPECT_TRUE(controller.GetView().mayShow);
   EXPECT_TRUE(controller.GetView().visible);
 }
@@ -146,7 +146,7 @@ TEST_F(OptionsControllerTest, InitialisationOnABusyPortFails) {
 
 TEST_F(OptionsControllerTest, HideRestartsTheListenerOnlyForAPortChange) {
   COptionsController& controller = Start();
-  controller.ShowOptions();
+  controller.Command(TrayCommand::kShowOptions);
 
   // Only the corporate proxy changes: same port, saved, hidden.
   COptionsForm form = Form(std::to_string(m_port));
@@ -179,7 +179,7 @@ TEST_F(OptionsControllerTest, HideRestartsTheListenerOnlyForAPortChange) {
 
 TEST_F(OptionsControllerTest, HideOnABusyPortKeepsTheOldListenerAndChangesNothing) {
   COptionsController& controller = Start();
-  controller.ShowOptions();
+  controller.Command(TrayCommand::kShowOptions);
   const std::string before = FileText();
   int busy = 0;
   CSocket holder = BindLoopback(busy, true);
@@ -196,10 +196,6 @@ TEST_F(OptionsControllerTest, HideOnABusyPortKeepsTheOldListenerAndChangesNothin
   EXPECT_TRUE(view.visible);
   EXPECT_EQ(view.form.port, std::to_string(m_port));
   EXPECT_FALSE(view.form.corporateEnabled);
-  CXmlNode document;
-  controller.CopyConfig(document);
-  EXPECT_EQ(GetProxyPort(document), std::to_string(m_port));
-  EXPECT_FALSE(IsCorporateProxyEnabled(document));
 }
 
 TEST_F(OptionsControllerTest, LocalNetworkBoxFollowsTheFileAndHideSavesIt) {
@@ -214,7 +210,7 @@ TEST_F(OptionsControllerTest, LocalNetworkBoxFollowsTheFileAndHideSavesIt) {
   EXPECT_TRUE(controller.GetView().form.allowLocalNetwork);
   // A file switched off by hand unchecks the box on reload, so the next Hide keeps it off.
   WriteConfig(ConfigText(m_port, kRules));
-  controller.Command(kCommandReload);
+  controller.Command(TrayCommand::kReload);
   EXPECT_FALSE(controller.GetView().form.allowLocalNetwork);
   EXPECT_TRUE(controller.Hide(Form(std::to_string(m_port))).ok);
   EXPECT_EQ(FileText().find("allowlan"), std::string::npos);
@@ -236,10 +232,10 @@ TEST_F(OptionsControllerTest, HideRefusesAPortThatIsNotOneTo65535) {
 TEST_F(OptionsControllerTest, RuleToggleThenExitLosesTheChange) {
   COptionsController& controller = Start();
   const std::string before = FileText();
-  EXPECT_TRUE(controller.Command(1500));
+  EXPECT_TRUE(controller.ToggleRule(0));
   EXPECT_FALSE(controller.GetView().rules[0].checked);
   EXPECT_EQ(FileText(), before);
-  controller.Command(kCommandExit);
+  controller.Command(TrayCommand::kExit);
   EXPECT_TRUE(controller.HasExited());
   EXPECT_FALSE(controller.GetView().running);
   EXPECT_FALSE(ConnectLoopback(m_port).IsOpen());
@@ -249,11 +245,11 @@ TEST_F(OptionsControllerTest, RuleToggleThenExitLosesTheChange) {
 
 TEST_F(OptionsControllerTest, RuleToggleThenHideKeepsTheChange) {
   COptionsController& controller = Start();
-  EXPECT_TRUE(controller.Command(1500));
-  EXPECT_TRUE(controller.Command(1502));
+  EXPECT_TRUE(controller.ToggleRule(0));
+  EXPECT_TRUE(controller.ToggleRule(2));
   // No item for the nameless rule, and nothing beyond the last rule.
-  EXPECT_FALSE(controller.Command(1501));
-  EXPECT_FALSE(controller.Command(1503));
+  EXPECT_FALSE(controller.ToggleRule(1));
+  EXPECT_FALSE(controller.ToggleRule(3));
   EXPECT_TRUE(controller.Hide(Form(std::to_string(m_port))).ok);
   const std::string text = FileText();
   EXPECT_NE(text.find("name=\"window.open\">\r\n    <enabled>no</enabled>"), std::string::npos)
@@ -266,61 +262,71 @@ TEST_F(OptionsControllerTest, EnableDisableTwiceRestoresEverythingAndSavesEachTi
   COptionsController& controller = Start();
   auto menuText = [&] {
     for (const CTrayMenuItem& item : controller.GetView().menu)
-      if (item.id == kCommandEnableDisable) return item.text;
+      if (item.command == TrayCommand::kToggleFiltering) return item.text;
     return std::string();
   };
   EXPECT_EQ(menuText(), "&Disable");
 
-  EXPECT_TRUE(controller.Command(kCommandEnableDisable));
+  EXPECT_TRUE(controller.Command(TrayCommand::kToggleFiltering));
   EXPECT_FALSE(controller.GetView().enabled);
   EXPECT_FALSE(controller.GetView().trayIconOn);
   EXPECT_EQ(menuText(), "&Enable");
   EXPECT_NE(FileText().find("<lumbra>\r\n  <enabled>no</enabled>"), std::string::npos);
 
-  EXPECT_TRUE(controller.Command(kCommandEnableDisable));
+  EXPECT_TRUE(controller.Command(TrayCommand::kToggleFiltering));
   EXPECT_TRUE(controller.GetView().enabled);
   EXPECT_TRUE(controller.GetView().trayIconOn);
   EXPECT_EQ(menuText(), "&Disable");
   EXPECT_NE(FileText().find("<lumbra>\r\n  <enabled>yes</enabled>"), std::string::npos);
 }
 
-std::vector<int> Ids(const std::vector<CTrayMenuItem>& menu) {
-  std::vector<int> ids;
-  for (const CTrayMenuItem& item : menu) ids.push_back(item.separator ? 0 : item.id);
+std::vector<std::string> Ids(const std::vector<CTrayMenuItem>& menu) {
+  std::vector<std::string> ids;
+  for (const CTrayMenuItem& item : menu)
+    ids.emplace_back(item.command ? GetTrayCommandName(*item.command) : "-");
   return ids;
 }
 
-const CTrayMenuItem* Find(const std::vector<CTrayMenuItem>& menu, int id) {
+const CTrayMenuItem* Find(const std::vector<CTrayMenuItem>& menu, TrayCommand command) {
   for (const CTrayMenuItem& item : menu)
-    if (!item.separator && item.id == id) return &item;
+    if (item.command == command) return &item;
   return nullptr;
 }
 
 TEST(TrayMenuTest, ItemsFollowTheRecorderAndFilteringState) {
   const auto stoppedEmpty = BuildTrayMenu(true, kRecorderStopped, true);
-  EXPECT_EQ(Ids(stoppedEmpty), (std::vector<int>{16, 0, 32774, 32777, 131, 0, 2}));
-  EXPECT_EQ(Find(stoppedEmpty, 32774)->text, "&Start recorder");
-  EXPECT_EQ(Find(stoppedEmpty, 32774)->bitmap, "136");
-  EXPECT_EQ(Find(stoppedEmpty, 131)->text, "&Disable");
-  EXPECT_EQ(Find(stoppedEmpty, 2)->text, "&Exit");
+  EXPECT_EQ(Ids(stoppedEmpty),
+            (std::vector<std::string>{"show-options", "-", "start-or-pause-recorder",
+                                      "instant-filtering", "toggle-filtering", "-", "exit"}));
+  EXPECT_EQ(Find(stoppedEmpty, TrayCommand::kStartOrPauseRecorder)->text, "&Start recorder");
+  EXPECT_EQ(Find(stoppedEmpty, TrayCommand::kStartOrPauseRecorder)->image,
+            "icon-recorder-start.png");
+  EXPECT_EQ(Find(stoppedEmpty, TrayCommand::kToggleFiltering)->text, "&Disable");
+  EXPECT_EQ(Find(stoppedEmpty, TrayCommand::kExit)->text, "&Exit");
 
   const auto stoppedWithRecord = BuildTrayMenu(false, kRecorderStopped, false);
-  EXPECT_EQ(Ids(stoppedWithRecord), (std::vector<int>{16, 0, 32774, 32776, 32777, 131, 0, 2}));
-  EXPECT_EQ(Find(stoppedWithRecord, 32776)->text, "Save record as...");
-  EXPECT_EQ(Find(stoppedWithRecord, 32776)->bitmap, "140");
-  EXPECT_EQ(Find(stoppedWithRecord, 131)->text, "&Enable");
+  EXPECT_EQ(Ids(stoppedWithRecord),
+            (std::vector<std::string>{"show-options", "-", "start-or-pause-recorder", "save-record",
+                                      "instant-filtering", "toggle-filtering", "-", "exit"}));
+  EXPECT_EQ(Find(stoppedWithRecord, TrayCommand::kSaveRecord)->text, "Save record as...");
+  EXPECT_EQ(Find(stoppedWithRecord, TrayCommand::kSaveRecord)->image, "icon-save-record.png");
+  EXPECT_EQ(Find(stoppedWithRecord, TrayCommand::kToggleFiltering)->text, "&Enable");
 
   const auto recording = BuildTrayMenu(true, kRecorderRecording, false);
-  EXPECT_EQ(Ids(recording), (std::vector<int>{16, 0, 32774, 32775, 32777, 131, 0, 2}));
-  EXPECT_EQ(Find(recording, 32774)->text, "&Pause recorder");
-  EXPECT_EQ(Find(recording, 32774)->bitmap, "137");
-  EXPECT_EQ(Find(recording, 32775)->text, "&Stop recorder");
-  EXPECT_EQ(Find(recording, 32775)->bitmap, "138");
+  EXPECT_EQ(Ids(recording), (std::vector<std::string>{
+                                "show-options", "-", "start-or-pause-recorder", "stop-recorder",
+                                "instant-filtering", "toggle-filtering", "-", "exit"}));
+  EXPECT_EQ(Find(recording, TrayCommand::kStartOrPauseRecorder)->text, "&Pause recorder");
+  EXPECT_EQ(Find(recording, TrayCommand::kStartOrPauseRecorder)->image, "icon-recorder-pause.png");
+  EXPECT_EQ(Find(recording, TrayCommand::kStopRecorder)->text, "&Stop recorder");
+  EXPECT_EQ(Find(recording, TrayCommand::kStopRecorder)->image, "icon-recorder-stop.png");
 
   const auto paused = BuildTrayMenu(true, kRecorderPaused, false);
-  EXPECT_EQ(Ids(paused), (std::vector<int>{16, 0, 32774, 32775, 32776, 32777, 131, 0, 2}));
-  EXPECT_EQ(Find(paused, 32774)->text, "Resume recorder");
-  EXPECT_EQ(Find(paused, 32774)->bitmap, "137");
+  EXPECT_EQ(Ids(paused), (std::vector<std::string>{
+                             "show-options", "-", "start-or-pause-recorder", "stop-recorder",
+                             "save-record", "instant-filtering", "toggle-filtering", "-", "exit"}));
+  EXPECT_EQ(Find(paused, TrayCommand::kStartOrPauseRecorder)->text, "Resume recorder");
+  EXPECT_EQ(Find(paused, TrayCommand::kStartOrPauseRecorder)->image, "icon-recorder-pause.png");
 
   EXPECT_EQ(FormatTrayTip(0), "lumbra(0)");
   EXPECT_EQ(FormatTrayTip(12), "lumbra(12)");
@@ -341,16 +347,16 @@ TEST_F(OptionsControllerTest, RecorderCommandsAndSavingTheRecord) {
   EXPECT_EQ(result.message, "Nothing to write on disk.");
   EXPECT_EQ(delivered, 0);
 
-  controller.Command(kCommandRecorderStart);
+  controller.Command(TrayCommand::kStartOrPauseRecorder);
   EXPECT_EQ(controller.GetView().recorderState, kRecorderRecording);
   m_recorder.RecordPage("http://a.example/", {}, {}, {}, {});
-  controller.Command(kCommandRecorderStart);
+  controller.Command(TrayCommand::kStartOrPauseRecorder);
   EXPECT_EQ(controller.GetView().recorderState, kRecorderPaused);
-  controller.Command(kCommandRecorderStart);
+  controller.Command(TrayCommand::kStartOrPauseRecorder);
   EXPECT_EQ(controller.GetView().recorderState, kRecorderRecording);
-  controller.Command(kCommandRecorderStop);
+  controller.Command(TrayCommand::kStopRecorder);
   EXPECT_EQ(controller.GetView().recorderState, kRecorderStopped);
-  EXPECT_NE(Find(controller.GetView().menu, kCommandSaveRecord), nullptr);
+  EXPECT_NE(Find(controller.GetView().menu, TrayCommand::kSaveRecord), nullptr);
 
   // A delivery that fails keeps the number.
   result = controller.SaveRecord([](const std::string&, const std::string&) { return false; });
@@ -368,7 +374,7 @@ TEST_F(OptionsControllerTest, RecorderCommandsAndSavingTheRecord) {
 
 TEST_F(OptionsControllerTest, SavingWhileRecordingStopsTheRecorder) {
   COptionsController& controller = Start();
-  controller.Command(kCommandRecorderStart);
+  controller.Command(TrayCommand::kStartOrPauseRecorder);
   m_recorder.RecordPage("http://b.example/", {}, {}, {}, {});
   std::string text;
   EXPECT_TRUE(controller
@@ -385,7 +391,7 @@ TEST_F(OptionsControllerTest, ReloadBeforeOptionsStaysHiddenAndReachesTheListene
   COptionsController& controller = Start();
   WriteConfig(ConfigText(m_port, "<filterrule name=\"fresh\"><enabled>yes</enabled></filterrule>",
                          false, false));
-  EXPECT_TRUE(controller.Command(kCommandReload));
+  EXPECT_TRUE(controller.Command(TrayCommand::kReload));
   COptionsView view = controller.GetView();
   EXPECT_FALSE(view.mayShow);
   EXPECT_FALSE(view.visible);
@@ -394,18 +400,18 @@ TEST_F(OptionsControllerTest, ReloadBeforeOptionsStaysHiddenAndReachesTheListene
   ASSERT_EQ(view.rules.size(), 1u);
   EXPECT_EQ(view.rules[0].text, "fresh");
 
-  controller.ShowOptions();
+  controller.Command(TrayCommand::kShowOptions);
   COptionsForm form = Form(std::to_string(m_port));
   EXPECT_TRUE(controller.Hide(form).ok);
   EXPECT_FALSE(controller.GetView().visible);
-  controller.Command(kCommandReload);
+  controller.Command(TrayCommand::kReload);
   EXPECT_TRUE(controller.GetView().visible);
 }
 
 TEST_F(OptionsControllerTest, ReloadOfABrokenFileChangesNothing) {
   COptionsController& controller = Start();
   WriteConfig("<lumbra><enabled>no</enabled></lumbra></lumbra>");
-  controller.Command(kCommandReload);
+  controller.Command(TrayCommand::kReload);
   EXPECT_TRUE(controller.GetView().enabled);
   EXPECT_EQ(controller.GetView().rules.size(), 2u);
   EXPECT_FALSE(m_messages.GetTexts().empty());
@@ -494,9 +500,9 @@ TEST_F(OptionsControllerTest, InstantFilteringEntriesSurviveASaveAndAReload) {
     }
   }
   // The reloaded rules are saved again (Disable saves) and read once more.
-  EXPECT_TRUE(controller.Command(kCommandReload));
+  EXPECT_TRUE(controller.Command(TrayCommand::kReload));
   EXPECT_EQ(controller.GetView().rules.size(), 10u);
-  EXPECT_TRUE(controller.Command(kCommandEnableDisable));
+  EXPECT_TRUE(controller.Command(TrayCommand::kToggleFiltering));
   EXPECT_EQ(m_messages.GetTexts(), std::vector<std::string>{});
   CXmlNode document;
   ASSERT_TRUE(LoadConfig(document));
@@ -537,31 +543,32 @@ TEST_F(OptionsControllerTest, ProductUpdateRunsOneCheckAtATimeOffTheCaller) {
   COptionsController& controller = Start();
   m_shell.releaseUpdate = false;
   // The command returns while the check still runs on its own thread.
-  EXPECT_TRUE(controller.Command(kCommandProductUpdate));
+  EXPECT_TRUE(controller.Command(TrayCommand::kProductUpdate));
   for (int i = 0; i < 500 && m_shell.updateChecks == 0; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_EQ(m_shell.updateChecks, 1);
-  EXPECT_FALSE(controller.StartProductUpdate());
+  EXPECT_TRUE(controller.Command(TrayCommand::kProductUpdate));
   m_shell.releaseUpdate = true;
   for (int i = 0; i < 500 && m_shell.finishedChecks == 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(m_shell.updateChecks, 1);
   // Once it has ended another check may start.
-  bool started = false;
-  for (int i = 0; i < 500 && !started; ++i) {
-    started = controller.StartProductUpdate();
-    if (!started) std::this_thread::sleep_for(10ms);
+  for (int i = 0; i < 500 && m_shell.updateChecks < 2; ++i) {
+    controller.Command(TrayCommand::kProductUpdate);
+    std::this_thread::sleep_for(10ms);
   }
-  EXPECT_TRUE(started);
   for (int i = 0; i < 500 && m_shell.finishedChecks < 2; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_EQ(m_shell.updateChecks, 2);
 }
 
 TEST_F(OptionsControllerTest, UnknownCommandsAndCommandsAfterExit) {
   COptionsController& controller = Start();
-  for (int id : {0, 1, 3, 1499, 1601, 32776, 32777, 99999}) EXPECT_FALSE(controller.Command(id));
+  for (TrayCommand command : {TrayCommand::kSaveRecord, TrayCommand::kInstantFiltering})
+    EXPECT_FALSE(controller.Command(command));
+  for (int index : {-1, 1, 3, 101}) EXPECT_FALSE(controller.ToggleRule(index));
   std::thread waiter([&] { controller.WaitForExit(); });
   controller.Exit();
   waiter.join();
   const std::string before = FileText();
-  controller.Command(kCommandEnableDisable);
+  controller.Command(TrayCommand::kToggleFiltering);
   EXPECT_FALSE(controller.Hide(Form(std::to_string(FreePort()))).ok);
   EXPECT_EQ(FileText(), before);
   EXPECT_FALSE(ConnectLoopback(m_port).IsOpen());

@@ -144,25 +144,25 @@ TEST_F(PanelServerTest, StateReportsTheControllerAndCommandsChangeIt) {
   EXPECT_EQ(state["options"]["port"], std::to_string(m_port));
   EXPECT_EQ(state["enabled"], true);
   EXPECT_EQ(state["tray"]["icon"], "on");
-  EXPECT_EQ(state["rules"][0]["id"], 1500);
+  EXPECT_EQ(state["rules"][0]["index"], 0);
   EXPECT_EQ(state["rules"][0]["name"], "ads");
   EXPECT_EQ(state["menu"][0]["text"], "&Options");
   EXPECT_EQ(state["menu"][1]["separator"], true);
-  EXPECT_EQ(state["menu"][2]["bitmap"], "136");
+  EXPECT_EQ(state["menu"][2]["image"], "icon-recorder-start.png");
   EXPECT_TRUE(state["instantFiltering"].is_null());
 
-  EXPECT_EQ(BodyOf(Post("/api/command", R"({"id": 131})")), R"({"ok":true})");
+  EXPECT_EQ(BodyOf(Post("/api/command", R"({"command": "toggle-filtering"})")), R"({"ok":true})");
   state = State();
   EXPECT_EQ(state["enabled"], false);
   EXPECT_EQ(state["tray"]["icon"], "off");
-  EXPECT_EQ(StatusOf(Post("/api/command", R"({"id": 77})")), 400);
-  EXPECT_EQ(StatusOf(Post("/api/command", R"({"id": "131"})")), 400);
+  EXPECT_EQ(StatusOf(Post("/api/command", R"({"command": "toggle"})")), 400);
+  EXPECT_EQ(StatusOf(Post("/api/command", R"({"command": 131})")), 400);
   EXPECT_EQ(StatusOf(Post("/api/command", std::string(100, '[') + std::string(100, ']'))), 400);
   EXPECT_EQ(State()["enabled"], false);
 }
 
 TEST_F(PanelServerTest, RefusedRequestsChangeNothing) {
-  const std::string command = R"({"id": 131})";
+  const std::string command = R"({"command": "toggle-filtering"})";
   const std::string port = std::to_string(m_port);
   auto raw = [&](const std::string& head) {
     return Exchange(
@@ -200,7 +200,7 @@ TEST_F(PanelServerTest, APeerOffLoopbackGetsNoAnswer) {
   for (in_addr address : GetOwnIpv4Addresses())
     if ((ntohl(address.s_addr) >> 24) != 127) own = address;
   if (own.s_addr == 0) GTEST_SKIP() << "no address besides loopback";
-  const std::string body = R"({"id": 131})";
+  const std::string body = R"({"command": "toggle-filtering"})";
   const std::string answer =
       Exchange(m_port,
                "POST /api/command HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(m_port) +
@@ -216,7 +216,7 @@ TEST_F(PanelServerTest, RequestTextIsNeverReflected) {
       Get("/<script>alert(1)</script>"),
       Get("/api/state", "127.1:" + std::to_string(m_port) + "<script>alert(1)</script>"),
       Post("/api/<script>alert(1)</script>", "{}"),
-      Post("/api/command", R"({"id": "<script>alert(1)</script>"})"),
+      Post("/api/command", R"({"command": "<script>alert(1)</script>"})"),
       Post("/api/dialog", R"({"id": 1, "answer": "<script>alert(1)</script>"})"),
       Exchange(m_port, "GET /<script>alert(1)</script> HTTP/1.1\r\nHost: 127.0.0.1:" +
                            std::to_string(m_port) + "\r\nX: <script>\r\n\r\n"),
@@ -262,7 +262,7 @@ TEST_F(PanelServerTest, RecordIsHandedOverAsADownload) {
   EXPECT_EQ(StatusOf(answer), 409);
   EXPECT_EQ(nlohmann::json::parse(BodyOf(answer))["message"], "Nothing to write on disk.");
 
-  Post("/api/command", R"({"id": 32774})");
+  Post("/api/command", R"({"command": "start-or-pause-recorder"})");
   m_recorder.RecordPage("http://r.example/", {}, {}, {}, {});
   answer = Post("/api/record/save", "{}");
   EXPECT_EQ(StatusOf(answer), 200);
@@ -312,7 +312,7 @@ TEST_F(PanelServerTest, InstantFilteringThroughThePanel) {
 }
 
 TEST_F(PanelServerTest, ExitAnswersThenEnds) {
-  const std::string answer = Post("/api/command", R"({"id": 2})");
+  const std::string answer = Post("/api/command", R"({"command": "exit"})");
   EXPECT_EQ(BodyOf(answer), R"({"ok":true})");
   m_controller.WaitForExit();
   EXPECT_TRUE(m_controller.HasExited());
