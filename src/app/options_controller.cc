@@ -10,7 +10,7 @@
 #include "config/config_store.h"
 #include "config/page_recorder.h"
 #include "proxy/live_relay_count.h"
-#include "proxy/proxy_settings.h"
+#include "proxy/port_text.h"
 #include "rules/filter_rule.h"
 
 namespace {
@@ -19,22 +19,10 @@ constexpr char kPortBusy[] = "Could not start proxy server. Socket port busy.";
 constexpr char kBadPort[] = "The proxy port must be a number from 1 to 65535.";
 constexpr char kNothingToWrite[] = "Nothing to write on disk.";
 
-constexpr long kMaxPort = 65535;
 // The corporate proxy address field's limit.
 constexpr std::size_t kMaxCorporateUrlLength = 255;
 
 }  // namespace
-
-bool IsValidPortText(std::string_view text) {
-  if (text.empty()) return false;
-  long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-    if (value > kMaxPort) return false;
-  }
-  return value >= 1;
-}
 
 COptionsController::COptionsController(CShellServices services, CPageRecorder& recorder)
     : m_services(std::move(services)),
@@ -74,7 +62,9 @@ void COptionsController::SetTrayIconFromEnabled() { m_trayIconOn = m_enabled; }
 CActionResult COptionsController::Hide(const COptionsForm& input) {
   std::lock_guard<std::mutex> guard(m_lock);
   if (m_exited) return {false, ""};
-  if (!IsValidPortText(input.port)) return {false, kBadPort};
+  // Any other text would bind a port the system picks, and the user would lose
+  // the panel with it.
+  if (ParsePort(input.port) == 0) return {false, kBadPort};
   COptionsForm form = input;
   if (form.corporateUrl.size() > kMaxCorporateUrlLength)
     form.corporateUrl.resize(kMaxCorporateUrlLength);

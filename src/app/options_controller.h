@@ -37,10 +37,6 @@ struct COptionsForm {
   bool allowLocalNetwork = false;
 };
 
-// A port the user may choose: digits only, from 1 to 65535 (leading zeros allowed). Any other text
-// would bind a port the system picks, and the user would lose the panel with it.
-bool IsValidPortText(std::string_view text);
-
 // The outcome of an action that may have a message for the user.
 struct CActionResult {
   bool ok = true;

@@ -9,6 +9,7 @@
 #include "app/panel/panel_files.h"
 #include "app/panel/panel_json.h"
 #include "app/panel/panel_state.h"
+#include "proxy/port_text.h"
 #include "proxy/socket.h"
 
 namespace {
@@ -96,7 +97,7 @@ CHttpResponse Hide(CPanelExchange& exchange) {
   form.corporatePort = GetJsonText(*body, "corporatePort").value_or("");
   form.allowLocalNetwork = GetJsonBool(*body, "allowLocalNetwork").value_or(false);
   const CActionResult result = exchange.controller.Hide(form);
-  if (!result.ok) return Outcome(result, IsValidPortText(form.port) ? 200 : 400);
+  if (!result.ok) return Outcome(result, ParsePort(form.port) != 0 ? 200 : 400);
   return Ok({{"port", exchange.controller.GetListeningPort()}});
 }
 
