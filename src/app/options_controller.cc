@@ -129,11 +129,6 @@ void COptionsController::WaitForExit() {
   m_exitChanged.wait(lock, [this] { return m_exited; });
 }
 
-bool COptionsController::HasExited() const {
-  std::lock_guard<std::mutex> guard(m_lock);
-  return m_exited;
-}
-
 bool COptionsController::Command(TrayCommand command) {
   switch (command) {
     case TrayCommand::kShowOptions:

@@ -88,7 +88,6 @@ class COptionsController {
   // Stops the listener and ends the run: WaitForExit returns.
   void Exit();
   void WaitForExit();
-  bool HasExited() const;
 
   // Carries out a command that needs no input; false for one that does (saving
   // the record, Instant filtering).

@@ -176,8 +176,6 @@ constexpr CPanelRoute kRoutes[] = {
 
 }  // namespace
 
-std::span<const CPanelRoute> GetPanelRoutes() { return kRoutes; }
-
 const CPanelRoute* FindPanelRoute(std::string_view path) {
   const CPanelRoute* best = nullptr;
   for (const CPanelRoute& route : kRoutes) {
