@@ -170,10 +170,10 @@ def tray_icon(path, size, top, bottom, funnel, slash):
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else 'resources/panel'
     os.makedirs(root, exist_ok=True)
-    grid_png(os.path.join(root, 'bitmap136.png'), START_RECORDER, 16, 15)
-    grid_png(os.path.join(root, 'bitmap137.png'), PAUSE_RECORDER, 16, 15)
-    grid_png(os.path.join(root, 'bitmap138.png'), STOP_RECORDER, 16, 15)
-    grid_png(os.path.join(root, 'bitmap140.png'), SAVE_RECORD, 13, 12)
+    grid_png(os.path.join(root, 'icon-recorder-start.png'), START_RECORDER, 16, 15)
+    grid_png(os.path.join(root, 'icon-recorder-pause.png'), PAUSE_RECORDER, 16, 15)
+    grid_png(os.path.join(root, 'icon-recorder-stop.png'), STOP_RECORDER, 16, 15)
+    grid_png(os.path.join(root, 'icon-save-record.png'), SAVE_RECORD, 13, 12)
     tray_icon(os.path.join(root, 'icon-on.png'), 32, (120, 150, 255), (40, 60, 200),
               (255, 255, 255), None)
     tray_icon(os.path.join(root, 'icon-off.png'), 32, (190, 190, 190), (120, 120, 120),

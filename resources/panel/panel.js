@@ -5,11 +5,11 @@
 
 const POLL_MS = 1000;
 const COMMAND = {
-  options: 16,
-  exit: 2,
-  productUpdate: 1008,
-  saveRecord: 32776,
-  instantFiltering: 32777,
+  showOptions: 'show-options',
+  exit: 'exit',
+  productUpdate: 'product-update',
+  saveRecord: 'save-record',
+  instantFiltering: 'instant-filtering',
 };
 const SIDE_BAR_WIDTH = 21;
 const GRADIENT_TOP = [255, 255, 255];
@@ -18,6 +18,12 @@ const GRADIENT_BANDS = 128;
 const SIDE_BAR_TITLE = 'Lumbra';
 const BITMAP_GREY = [192, 192, 192];
 const BITMAP_DARK = [128, 128, 128];
+const MENU_IMAGES = [
+  'icon-recorder-start.png',
+  'icon-recorder-pause.png',
+  'icon-recorder-stop.png',
+  'icon-save-record.png',
+];
 
 const $ = (id) => document.getElementById(id);
 const token = document.querySelector('meta[name="lumbra-token"]')?.content ?? '';
@@ -46,11 +52,13 @@ async function postJson(path, body) {
   return json;
 }
 
-async function sendCommand(id) {
-  const answer = await postJson('/api/command', { id });
+async function postThenRefresh(path, body) {
+  const answer = await postJson(path, body);
   await refresh();
   return answer;
 }
+
+const sendCommand = (command) => postThenRefresh('/api/command', { command });
 
 // ---------------------------------------------------------------------------------------------
 // State and polling
@@ -213,7 +221,7 @@ const recolouredBitmaps = new Map();
 function loadBitmap(name) {
   if (!bitmapImages.has(name)) {
     const image = new Image();
-    image.src = `/panel/bitmap${name}.png`;
+    image.src = `/panel/${name}`;
     bitmapImages.set(name, image.decode().then(() => image));
   }
   return bitmapImages.get(name);
@@ -494,7 +502,7 @@ class GradientMenu extends PopupMenu {
       return row;
     }
     row.setAttribute('role', 'menuitem');
-    row.dataset.command = String(item.id);
+    row.dataset.command = item.command;
     if (item.disabled) row.setAttribute('aria-disabled', 'true');
     const mnemonic = mnemonicOf(item.text);
     if (mnemonic) row.setAttribute('aria-keyshortcuts', mnemonic.key.toUpperCase());
@@ -516,7 +524,7 @@ class GradientMenu extends PopupMenu {
   paintRow(index) {
     super.paintRow(index);
     const square = this.rows[index].querySelector('canvas');
-    if (square) drawRowBitmap(square, this.items[index].bitmap, index === this.hot);
+    if (square) drawRowBitmap(square, this.items[index].image, index === this.hot);
   }
 
   // Bands of height / 128 pixels (at least one), each colour interpolated from the top colour
@@ -554,7 +562,7 @@ class FiltersMenu extends PopupMenu {
     row.id = `filter-item-${index}`;
     row.setAttribute('role', 'menuitemcheckbox');
     row.setAttribute('aria-checked', String(item.checked));
-    row.dataset.command = String(item.id);
+    row.dataset.rule = String(item.index);
     const check = document.createElement('span');
     check.className = 'check';
     check.setAttribute('aria-hidden', 'true');
@@ -598,9 +606,9 @@ async function openTrayMenu(x, y, keyboardOpened) {
 }
 
 function runTrayCommand(item) {
-  switch (item.id) {
-    case COMMAND.options:
-      return postJson('/api/command', { id: COMMAND.options }).then(showOptions);
+  switch (item.command) {
+    case COMMAND.showOptions:
+      return postJson('/api/command', { command: COMMAND.showOptions }).then(showOptions);
     case COMMAND.exit:
       return exitProgram();
     case COMMAND.saveRecord:
@@ -608,7 +616,7 @@ function runTrayCommand(item) {
     case COMMAND.instantFiltering:
       return openInstantFilter();
     default:
-      return sendCommand(item.id);
+      return sendCommand(item.command);
   }
 }
 
@@ -621,7 +629,7 @@ function setUpTray() {
     openTrayMenu(keyboard ? box.left : event.clientX, keyboard ? box.top : event.clientY, keyboard);
   });
   icon.addEventListener('dblclick', () => {
-    postJson('/api/command', { id: COMMAND.options }).then(showOptions);
+    postJson('/api/command', { command: COMMAND.showOptions }).then(showOptions);
   });
   icon.addEventListener('mousemove', () => {
     if (state) icon.title = state.tray.tip;
@@ -684,7 +692,7 @@ async function hideOptions() {
 
 async function exitProgram() {
   try {
-    const answer = await postJson('/api/command', { id: COMMAND.exit });
+    const answer = await postJson('/api/command', { command: COMMAND.exit });
     if (answer.ok) showEnded();
   } catch {
     // The program may close the connection as it ends; it has ended when it no longer answers.
@@ -698,7 +706,7 @@ async function exitProgram() {
 
 function setUpFiltersButton() {
   const button = $('advanced-filters');
-  const rules = () => (state?.rules ?? []).map((rule) => ({ id: rule.id, text: rule.name, checked: rule.checked }));
+  const rules = () => (state?.rules ?? []).map((rule) => ({ index: rule.index, text: rule.name, checked: rule.checked }));
   const open = async (keyboardOpened) => {
     await refresh();
     const items = rules();
@@ -731,7 +739,7 @@ function setUpFiltersButton() {
     event.preventDefault();
     open(true);
   });
-  filtersMenu.onChoose = (item) => sendCommand(item.id);
+  filtersMenu.onChoose = (item) => postThenRefresh('/api/rule/toggle', { index: item.index });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -997,7 +1005,7 @@ function setUp() {
   for (const canvas of document.querySelectorAll('.menu-button-arrow canvas, .combo-toggle canvas')) {
     drawDownArrow(canvas);
   }
-  for (const name of ['136', '137', '138', '140']) loadBitmap(name).catch(() => {});
+  for (const name of MENU_IMAGES) loadBitmap(name).catch(() => {});
   document.addEventListener('pointerdown', closeMenusOnOutsidePointer, true);
   window.addEventListener('blur', () => {
     trayMenu.close(false);

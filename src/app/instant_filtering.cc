@@ -37,6 +37,17 @@ CXmlNode* AddPersonalRulesElement(CXmlNode& document) {
   return rule;
 }
 
+// The history entry by entry, newest first, without empty entries (the workers
+// may shift the list between two reads).
+std::vector<std::string> TakeUrlSnapshot(const CUrlHistory& history) {
+  std::vector<std::string> urls;
+  for (int index = history.Count() - 1; index >= 0; --index) {
+    const CHeapString url = history.Get(index);
+    if (!url.IsEmpty()) urls.push_back(url.ToString());
+  }
+  return urls;
+}
+
 }  // namespace
 
 bool CInstantFilterDialog::Open(const CUrlHistory& history) {
@@ -49,15 +60,6 @@ bool CInstantFilterDialog::Open(const CUrlHistory& history) {
 void CInstantFilterDialog::Close() {
   m_open = false;
   m_urls.clear();
-}
-
-std::vector<std::string> TakeUrlSnapshot(const CUrlHistory& history) {
-  std::vector<std::string> urls;
-  for (int index = history.Count() - 1; index >= 0; --index) {
-    const CHeapString url = history.Get(index);
-    if (!url.IsEmpty()) urls.push_back(url.ToString());
-  }
-  return urls;
 }
 
 bool AddPersonalRule(CXmlNode& document, std::string_view url, bool allow) {

@@ -29,10 +29,6 @@ class CInstantFilterDialog {
   std::vector<std::string> m_urls;
 };
 
-// The history entry by entry, newest first, without empty entries (the workers
-// may shift the list between two reads).
-std::vector<std::string> TakeUrlSnapshot(const CUrlHistory& history);
-
 // Appends `<allow contains="URL"/>` (allow) or `<request contains="URL"/>` to the
 // rule named "Personal rules", which is created, enabled, at the end of
 // "filterrules" when missing. The URL is cut to the edit field's length, and its

@@ -10,7 +10,7 @@
 #include "config/config_store.h"
 #include "config/page_recorder.h"
 #include "proxy/live_relay_count.h"
-#include "proxy/proxy_settings.h"
+#include "proxy/port_text.h"
 #include "rules/filter_rule.h"
 
 namespace {
@@ -19,22 +19,10 @@ constexpr char kPortBusy[] = "Could not start proxy server. Socket port busy.";
 constexpr char kBadPort[] = "The proxy port must be a number from 1 to 65535.";
 constexpr char kNothingToWrite[] = "Nothing to write on disk.";
 
-constexpr long kMaxPort = 65535;
 // The corporate proxy address field's limit.
 constexpr std::size_t kMaxCorporateUrlLength = 255;
 
 }  // namespace
-
-bool IsValidPortText(std::string_view text) {
-  if (text.empty()) return false;
-  long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-    if (value > kMaxPort) return false;
-  }
-  return value >= 1;
-}
 
 COptionsController::COptionsController(CShellServices services, CPageRecorder& recorder)
     : m_services(std::move(services)),
@@ -74,7 +62,9 @@ void COptionsController::SetTrayIconFromEnabled() { m_trayIconOn = m_enabled; }
 CActionResult COptionsController::Hide(const COptionsForm& input) {
   std::lock_guard<std::mutex> guard(m_lock);
   if (m_exited) return {false, ""};
-  if (!IsValidPortText(input.port)) return {false, kBadPort};
+  // Any other text would bind a port the system picks, and the user would lose
+  // the panel with it.
+  if (ParsePort(input.port) == 0) return {false, kBadPort};
   COptionsForm form = input;
   if (form.corporateUrl.size() > kMaxCorporateUrlLength)
     form.corporateUrl.resize(kMaxCorporateUrlLength);
@@ -139,38 +129,34 @@ void COptionsController::WaitForExit() {
   m_exitChanged.wait(lock, [this] { return m_exited; });
 }
 
-bool COptionsController::HasExited() const {
-  std::lock_guard<std::mutex> guard(m_lock);
-  return m_exited;
-}
-
-bool COptionsController::Command(int id) {
-  if (id >= kFirstRuleCommand && id <= kLastRuleCommand) return ToggleRule(id);
-  switch (id) {
-    case kCommandExit:
-      Exit();
-      return true;
-    case kCommandOptions:
+bool COptionsController::Command(TrayCommand command) {
+  switch (command) {
+    case TrayCommand::kShowOptions:
       ShowOptions();
       return true;
-    case kCommandEnableDisable:
-      EnableDisable();
+    case TrayCommand::kExit:
+      Exit();
       return true;
-    case kCommandReload:
+    case TrayCommand::kToggleFiltering:
+      ToggleFiltering();
+      return true;
+    case TrayCommand::kReload:
       Reload();
       return true;
-    case kCommandProductUpdate:
+    case TrayCommand::kProductUpdate:
       StartProductUpdate();
       return true;
-    case kCommandRecorderStart:
+    case TrayCommand::kStartOrPauseRecorder:
       StartOrPauseRecorder();
       return true;
-    case kCommandRecorderStop:
+    case TrayCommand::kStopRecorder:
       StopRecorder();
       return true;
-    default:
+    case TrayCommand::kSaveRecord:
+    case TrayCommand::kInstantFiltering:
       return false;
   }
+  return false;
 }
 
 void COptionsController::ShowOptions() {
@@ -179,7 +165,7 @@ void COptionsController::ShowOptions() {
   m_visible = true;
 }
 
-void COptionsController::EnableDisable() {
+void COptionsController::ToggleFiltering() {
   std::lock_guard<std::mutex> guard(m_lock);
   if (m_exited) return;
   m_enabled = !m_enabled;
@@ -193,17 +179,16 @@ void COptionsController::EnableDisable() {
   SetTrayIconFromEnabled();
 }
 
-bool COptionsController::ToggleRule(int id) {
-  if (id < kFirstRuleCommand || id > kLastRuleCommand) return false;
+bool COptionsController::ToggleRule(int ruleIndex) {
+  if (ruleIndex < 0 || ruleIndex >= kSwitchableRuleCount) return false;
   std::lock_guard<std::mutex> guard(m_lock);
-  if (!m_rulesMenu.HasItem(id)) return false;
-  const bool checked = !m_rulesMenu.IsChecked(id);
-  m_rulesMenu.SetCheck(id, checked);
+  if (!m_rulesMenu.HasItem(ruleIndex)) return false;
+  const bool checked = !m_rulesMenu.IsChecked(ruleIndex);
+  m_rulesMenu.SetCheck(ruleIndex, checked);
   // Only the document changes; Hide saves it and hands it to the listener.
-  const int index = id - kFirstRuleCommand;
-  if (index >= GetRuleCount(m_document)) return true;
+  if (ruleIndex >= GetRuleCount(m_document)) return true;
   CXmlNode* rule = nullptr;
-  GetRule(m_document, index, rule);
+  GetRule(m_document, ruleIndex, rule);
   CFilterRule(rule).SetEnabled(checked);
   return true;
 }
@@ -250,10 +235,10 @@ CActionResult COptionsController::SaveRecord(const RecordDelivery& deliver) {
   return {};
 }
 
-bool COptionsController::StartProductUpdate() {
-  if (!m_services.checkForUpdate) return false;
+void COptionsController::StartProductUpdate() {
+  if (!m_services.checkForUpdate) return;
   // One check at a time: a second press while one runs is ignored.
-  if (m_updateRunning->exchange(true)) return false;
+  if (m_updateRunning->exchange(true)) return;
   auto document = std::make_shared<CXmlNode>();
   CopyConfig(*document);
   try {
@@ -263,9 +248,7 @@ bool COptionsController::StartProductUpdate() {
     }).detach();
   } catch (const std::system_error&) {
     m_updateRunning->store(false);
-    return false;
   }
-  return true;
 }
 
 CActionResult COptionsController::SetAutorun(bool enabled) {

@@ -37,10 +37,6 @@ struct COptionsForm {
   bool allowLocalNetwork = false;
 };
 
-// A port the user may choose: digits only, from 1 to 65535 (leading zeros allowed). Any other text
-// would bind a port the system picks, and the user would lose the panel with it.
-bool IsValidPortText(std::string_view text);
-
 // The outcome of an action that may have a message for the user.
 struct CActionResult {
   bool ok = true;
@@ -92,22 +88,17 @@ class COptionsController {
   // Stops the listener and ends the run: WaitForExit returns.
   void Exit();
   void WaitForExit();
-  bool HasExited() const;
 
-  // Any command id of the tray menu or the options window that needs no input;
-  // false for an id that names nothing.
-  bool Command(int id);
-  void ShowOptions();
-  void EnableDisable();
-  bool ToggleRule(int id);
+  // Carries out a command that needs no input; false for one that does (saving
+  // the record, Instant filtering).
+  bool Command(TrayCommand command);
+  // Switches the rule at `ruleIndex` in the rules menu; saved by the next Hide.
+  // False when the menu has no such item or cannot switch it.
+  bool ToggleRule(int ruleIndex);
   // Reads the file again; the listener gets the new configuration too.
   void Reload();
-  void StartOrPauseRecorder();
-  void StopRecorder();
   // Hands the record to `deliver`; the record number advances when it was delivered.
   CActionResult SaveRecord(const RecordDelivery& deliver);
-  // Starts the update check on a thread of its own, unless one runs already.
-  bool StartProductUpdate();
   // Creates or removes the autostart entry; the check box keeps the user's state.
   CActionResult SetAutorun(bool enabled);
 
@@ -120,15 +111,19 @@ class COptionsController {
 
   COptionsView GetView() const;
   int GetListeningPort() const;
-  // A copy of the configuration document, for the update check and tests.
-  void CopyConfig(CXmlNode& copy) const;
 
  private:
   void TakeConfigLocked(const CXmlNode& document);
   void SetTrayIconFromEnabled();
   CActionResult ListenOnConfiguredPort(bool portChanged);
   void RestoreConfig(const CXmlNode& saved);
-  bool CommandLocked(int id);
+  void CopyConfig(CXmlNode& copy) const;
+  void ShowOptions();
+  void ToggleFiltering();
+  void StartOrPauseRecorder();
+  void StopRecorder();
+  // Starts the update check on a thread of its own, unless one runs already.
+  void StartProductUpdate();
 
   mutable std::mutex m_lock;
   std::condition_variable m_exitChanged;

@@ -39,6 +39,6 @@ void FillRulesMenu(CMenuButton& menu, const CXmlNode& document) {
     const CFilterRule rule(node);
     const CPooledString name = rule.GetName();
     if (name.IsEmpty()) continue;
-    menu.AppendItem(kFirstRuleCommand + index, name.ToString(), rule.IsEnabled());
+    menu.AppendItem(index, name.ToString(), rule.IsEnabled());
   }
 }

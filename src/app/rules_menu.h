@@ -6,10 +6,9 @@
 
 class CXmlNode;
 
-// Item ids of the rules menu: 1500 + the rule's index; only the first 101 rules
-// can be switched.
-inline constexpr int kFirstRuleCommand = 1500;
-inline constexpr int kLastRuleCommand = 1600;
+// The rules menu switches only the first 101 rules; later ones are listed but
+// stay as they are.
+inline constexpr int kSwitchableRuleCount = 101;
 
 // The drop-down button's menu: items in the order appended, each with a check.
 class CMenuButton {
@@ -34,6 +33,6 @@ class CMenuButton {
   std::vector<CItem> m_items;
 };
 
-// Empties the menu and appends an item for every rule that has a name, checked
-// when the rule is enabled; rules without a name leave a gap in the ids.
+// Empties the menu and appends an item for every rule that has a name, with the
+// rule's index as its id, checked when the rule is enabled.
 void FillRulesMenu(CMenuButton& menu, const CXmlNode& document);

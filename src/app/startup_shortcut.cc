@@ -21,7 +21,7 @@ bool CStartupShortcut::Exists() const {
 bool CStartupShortcut::Create() const {
   std::string folder = ChooseAutostartFolder();
   if (AutostartEntryExists(folder, ShortcutFileName())) return true;
-  std::string program = m_programPath.empty() ? GetProgramPath() : m_programPath;
+  std::string program = GetProgramPath();
   if (program.empty()) return false;
   AutostartEntry entry{std::string(kShortcutName), std::string(kShortcutDescription), program};
   return WriteAutostartEntry(folder, ShortcutFileName(), entry);

@@ -1,11 +1,25 @@
-// The tray menu: its items as the options window would show them right now.
+// The tray menu: its commands, their names, and its items as the options window
+// would show them right now.
 #include "app/tray_menu.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "config/page_recorder.h"
 
 namespace {
+
+constexpr std::pair<TrayCommand, std::string_view> kCommandNames[] = {
+    {TrayCommand::kShowOptions, "show-options"},
+    {TrayCommand::kExit, "exit"},
+    {TrayCommand::kToggleFiltering, "toggle-filtering"},
+    {TrayCommand::kReload, "reload"},
+    {TrayCommand::kProductUpdate, "product-update"},
+    {TrayCommand::kStartOrPauseRecorder, "start-or-pause-recorder"},
+    {TrayCommand::kStopRecorder, "stop-recorder"},
+    {TrayCommand::kSaveRecord, "save-record"},
+    {TrayCommand::kInstantFiltering, "instant-filtering"},
+};
 
 constexpr char kEnableText[] = "&Enable";
 constexpr char kDisableText[] = "&Disable";
@@ -13,61 +27,50 @@ constexpr char kStartRecorderText[] = "&Start recorder";
 constexpr char kResumeRecorderText[] = "Resume recorder";
 constexpr char kPauseRecorderText[] = "&Pause recorder";
 
-constexpr char kBitmapStart[] = "136";
-constexpr char kBitmapPause[] = "137";
-constexpr char kBitmapStop[] = "138";
-constexpr char kBitmapSave[] = "140";
+// Images of the page that decorate the recorder rows.
+constexpr char kImageRecorderStart[] = "icon-recorder-start.png";
+constexpr char kImageRecorderPause[] = "icon-recorder-pause.png";
+constexpr char kImageRecorderStop[] = "icon-recorder-stop.png";
+constexpr char kImageSaveRecord[] = "icon-save-record.png";
 
-// Menu resource 129 as loaded: the item with empty text is a separator.
-std::vector<CTrayMenuItem> LoadMenu129() {
-  return {
-      {kCommandOptions, "&Options", "", false},
-      {0, "", "", true},
-      {kCommandRecorderStart, kStartRecorderText, "", false},
-      {kCommandRecorderStop, "&Stop recorder", kBitmapStop, false},
-      {kCommandSaveRecord, "Save record as...", kBitmapSave, false},
-      {kCommandInstantFiltering, "&Instant filtering", "", false},
-      {kCommandEnableDisable, kDisableText, "", false},
-      {0, "", "", true},
-      {kCommandExit, "&Exit", "", false},
-  };
-}
-
-CTrayMenuItem* FindItem(std::vector<CTrayMenuItem>& menu, int id) {
-  for (CTrayMenuItem& item : menu)
-    if (!item.separator && item.id == id) return &item;
-  return nullptr;
-}
-
-void RemoveItem(std::vector<CTrayMenuItem>& menu, int id) {
-  std::erase_if(menu, [id](const CTrayMenuItem& item) { return !item.separator && item.id == id; });
-}
-
-void SetRecorderItem(std::vector<CTrayMenuItem>& menu, const char* text, const char* bitmap) {
-  CTrayMenuItem* item = FindItem(menu, kCommandRecorderStart);
-  item->text = text;
-  item->bitmap = bitmap;
+// The recorder row: what it does next, by the recorder's state.
+CTrayMenuItem RecorderItem(int recorderState) {
+  switch (recorderState) {
+    case kRecorderPaused:
+      return {TrayCommand::kStartOrPauseRecorder, kResumeRecorderText, kImageRecorderPause};
+    case kRecorderRecording:
+      return {TrayCommand::kStartOrPauseRecorder, kPauseRecorderText, kImageRecorderPause};
+    default:
+      return {TrayCommand::kStartOrPauseRecorder, kStartRecorderText, kImageRecorderStart};
+  }
 }
 
 }  // namespace
 
+std::string_view GetTrayCommandName(TrayCommand command) {
+  for (const auto& [known, name] : kCommandNames)
+    if (known == command) return name;
+  return {};
+}
+
+std::optional<TrayCommand> FindTrayCommand(std::string_view name) {
+  for (const auto& [command, known] : kCommandNames)
+    if (known == name) return command;
+  return std::nullopt;
+}
+
 std::vector<CTrayMenuItem> BuildTrayMenu(bool filterEnabled, int recorderState, bool recordEmpty) {
-  std::vector<CTrayMenuItem> menu = LoadMenu129();
-  FindItem(menu, kCommandEnableDisable)->text = filterEnabled ? kDisableText : kEnableText;
-  switch (recorderState) {
-    case kRecorderPaused:
-      SetRecorderItem(menu, kResumeRecorderText, kBitmapPause);
-      break;
-    case kRecorderRecording:
-      SetRecorderItem(menu, kPauseRecorderText, kBitmapPause);
-      RemoveItem(menu, kCommandSaveRecord);
-      break;
-    default:
-      SetRecorderItem(menu, kStartRecorderText, kBitmapStart);
-      RemoveItem(menu, kCommandRecorderStop);
-      if (recordEmpty) RemoveItem(menu, kCommandSaveRecord);
-      break;
-  }
+  const bool stopped = recorderState != kRecorderPaused && recorderState != kRecorderRecording;
+  const bool canSave = recorderState == kRecorderPaused || (stopped && !recordEmpty);
+  const CTrayMenuItem separator;
+  std::vector<CTrayMenuItem> menu = {
+      {TrayCommand::kShowOptions, "&Options", ""}, separator, RecorderItem(recorderState)};
+  if (!stopped) menu.push_back({TrayCommand::kStopRecorder, "&Stop recorder", kImageRecorderStop});
+  if (canSave) menu.push_back({TrayCommand::kSaveRecord, "Save record as...", kImageSaveRecord});
+  menu.push_back({TrayCommand::kInstantFiltering, "&Instant filtering", ""});
+  menu.push_back({TrayCommand::kToggleFiltering, filterEnabled ? kDisableText : kEnableText, ""});
+  menu.push_back(separator);
+  menu.push_back({TrayCommand::kExit, "&Exit", ""});
   return menu;
 }
 

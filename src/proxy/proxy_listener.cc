@@ -18,6 +18,7 @@
 #include "proxy/config_snapshot.h"
 #include "proxy/connection_slots.h"
 #include "proxy/peer_access.h"
+#include "proxy/port_text.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/socket.h"
 

@@ -1,10 +1,10 @@
 // The settings a proxy worker reads once from its configuration copy.
 #include "proxy/proxy_settings.h"
 
-#include <cstdlib>
 #include <utility>
 
 #include "config/config_store.h"
+#include "proxy/port_text.h"
 
 CProxySettings ReadProxySettings(const CXmlNode& document) {
   CProxySettings settings;
@@ -18,11 +18,4 @@ CProxySettings ReadProxySettings(const CXmlNode& document) {
   settings.corporateHost = std::move(url);
   settings.corporatePort = static_cast<int>(ParsePortText(port));
   return settings;
-}
-
-long ParsePortText(std::string_view text) {
-  const std::string copy(text);
-  // strtoll clamps where atol's overflow is undefined; beyond a port's range is no port.
-  const long long value = std::strtoll(copy.c_str(), nullptr, 10);
-  return value < 0 || value > 65535 ? 0 : static_cast<long>(value);
 }

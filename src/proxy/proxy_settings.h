@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 class CXmlNode;
 
@@ -20,7 +19,3 @@ struct CProxySettings {
 // Reads the settings; the corporate proxy counts only when it is enabled and both
 // its url and port texts are non-empty.
 CProxySettings ReadProxySettings(const CXmlNode& document);
-
-// A port text converted as atol does (blanks, sign, leading digits; anything else
-// ends the number, nothing gives 0).
-long ParsePortText(std::string_view text);

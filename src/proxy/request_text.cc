@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/ascii.h"
+#include "proxy/port_text.h"
 
 namespace {
 
@@ -31,17 +32,6 @@ std::string_view TrimBlanks(std::string_view text) {
   const std::size_t first = text.find_first_not_of(kBlank);
   if (first == kNone) return {};
   return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
-}
-
-// A TCP port 1 to 65535 written in decimal digits, or 0 when the text is none.
-int ParsePort(std::string_view digits) {
-  if (digits.empty() || digits.size() > 5) return 0;
-  int value = 0;
-  for (char c : digits) {
-    if (!IsAsciiDigit(c)) return 0;
-    value = value * 10 + (c - '0');
-  }
-  return value <= 65535 ? value : 0;
 }
 
 struct CAuthority {

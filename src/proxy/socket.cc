@@ -29,6 +29,9 @@ void SetSendLimit(const CSocket& socket, std::chrono::milliseconds limit) {
 }
 
 void CloseAfterAnswer(const CSocket& peer) {
+  // The wait ends as soon as the peer closes; only a peer still sending (a refused
+  // upload) or holding the connection open waits this long. Two seconds leave a
+  // busy browser time to take the answer and hold no connection thread for long.
   constexpr std::chrono::milliseconds kDrainTime{2000};
   ::shutdown(peer.Get(), SHUT_WR);
   const auto deadline = std::chrono::steady_clock::now() + kDrainTime;

@@ -1,14 +1,12 @@
 #include "app/url_download.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <string>
 
+#include "proxy/socket.h"
+#include "support/loopback_sockets.h"
 #include "support/scoped_xdg_folders.h"
 #include "support/stub_http_server.h"
 
@@ -61,20 +59,12 @@ TEST_F(UrlDownloadTest, LimitsAndSchemesAreEnforced) {
 
 TEST_F(UrlDownloadTest, SilentServerTimesOut) {
   // Accepts connections (in the kernel's queue) but never answers.
-  int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(silent, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
-  ASSERT_EQ(listen(silent, 4), 0);
+  int port = 0;
+  CSocket silent = BindLoopback(port, true);
   m_limits.totalSeconds = 1;
-  std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
-  EXPECT_FALSE(DownloadUrlToFile(url, m_target, m_limits));
+  EXPECT_FALSE(DownloadUrlToFile("http://127.0.0.1:" + std::to_string(port) + "/", m_target,
+                                 m_limits));
   EXPECT_EQ(ReadWholeFile(m_target), "before");
-  close(silent);
 }
 
 }  // namespace

@@ -30,6 +30,14 @@ export function trayMenuRows(page) {
     rows.map((row) => (row.getAttribute('role') === 'separator' ? '-' : row.getAttribute('aria-label'))));
 }
 
+// The rows of the tray menu as it opens now; the menu is closed again.
+export async function trayMenuRowsNow(page) {
+  await openTrayMenu(page);
+  const rows = await trayMenuRows(page);
+  await page.keyboard.press('Escape');
+  return rows;
+}
+
 export async function chooseFromTrayMenu(page, name) {
   await openTrayMenu(page);
   await trayMenu(page).getByRole('menuitem', { name, exact: true }).click();

@@ -15,7 +15,7 @@ import {
   startOrigin,
   waitFor,
 } from './harness.mjs';
-import { chooseFromTrayMenu, openPanel, openTrayMenu, trayMenuRows, waitForState } from './panel_driver.mjs';
+import { chooseFromTrayMenu, openPanel, trayMenuRowsNow, waitForState } from './panel_driver.mjs';
 
 const RULES = [
   '<filterrule name="window.open">',
@@ -120,22 +120,16 @@ async function changePortAndHide(page, lumbra, origin) {
 }
 
 async function switchFiltering(page, lumbra) {
-  const image = page.locator('#tray-image');
-  check((await image.getAttribute('src')).endsWith('icon-on.png'), 'icon shows filtering on');
-  await openTrayMenu(page);
-  check((await trayMenuRows(page)).includes('Disable'), 'menu offers "Disable" while filtering');
-  await page.keyboard.press('Escape');
+  const iconShows = async (name) => (await page.locator('#tray-image').getAttribute('src')).endsWith(name);
+  check(await iconShows('icon-on.png'), 'icon shows filtering on');
+  check((await trayMenuRowsNow(page)).includes('Disable'), 'menu offers "Disable" while filtering');
   await chooseFromTrayMenu(page, 'Disable');
-  await waitFor(async () => (await image.getAttribute('src')).endsWith('icon-off.png'), 5000);
-  check((await image.getAttribute('src')).endsWith('icon-off.png'), 'icon shows filtering off');
+  check(await waitFor(() => iconShows('icon-off.png'), 5000), 'icon shows filtering off');
   check(topEnabled(lumbra.readConfig()) === 'no', 'Disable saved enabled "no"');
-  await openTrayMenu(page);
-  const rows = await trayMenuRows(page);
+  const rows = await trayMenuRowsNow(page);
   check(rows.includes('Enable') && !rows.includes('Disable'), 'menu offers "Enable" while off');
-  await page.keyboard.press('Escape');
   await chooseFromTrayMenu(page, 'Enable');
-  await waitFor(async () => (await image.getAttribute('src')).endsWith('icon-on.png'), 5000);
-  check((await image.getAttribute('src')).endsWith('icon-on.png'), 'icon shows filtering on again');
+  check(await waitFor(() => iconShows('icon-on.png'), 5000), 'icon shows filtering on again');
   check(topEnabled(lumbra.readConfig()) === 'yes', 'Enable saved enabled "yes"');
 }
 

@@ -18,9 +18,8 @@ import {
 import {
   chooseFromTrayMenu,
   openPanel,
-  openTrayMenu,
   panelState,
-  trayMenuRows,
+  trayMenuRowsNow,
   waitForState,
   waitForTip,
 } from './panel_driver.mjs';
@@ -32,13 +31,6 @@ async function saveRecord(page) {
   return { name: file.suggestedFilename(), text: readFileSync(await file.path(), 'utf8') };
 }
 
-async function rowsNow(page) {
-  await openTrayMenu(page);
-  const rows = await trayMenuRows(page);
-  await page.keyboard.press('Escape');
-  return rows;
-}
-
 async function record(page, lumbra, origin) {
   await chooseFromTrayMenu(page, 'Start recorder');
   await waitForState(page, (state) => state.recorder.state === 2);
@@ -47,7 +39,7 @@ async function record(page, lumbra, origin) {
 
   await chooseFromTrayMenu(page, 'Pause recorder');
   await waitForState(page, (state) => state.recorder.state === 1);
-  let rows = await rowsNow(page);
+  let rows = await trayMenuRowsNow(page);
   check(rows.includes('Resume recorder') && rows.includes('Save record as...'),
     `paused: ${rows.join(' | ')}`);
   await proxyGet(lumbra.port, `http://127.0.0.1:${origin.port}/while-paused`);
@@ -55,7 +47,7 @@ async function record(page, lumbra, origin) {
   await waitForState(page, (state) => state.recorder.state === 2);
   await chooseFromTrayMenu(page, 'Stop recorder');
   await waitForState(page, (state) => state.recorder.state === 0);
-  rows = await rowsNow(page);
+  rows = await trayMenuRowsNow(page);
   check(rows.includes('Start recorder') && rows.includes('Save record as...') && !rows.includes('Stop recorder'),
     `stopped with a record: ${rows.join(' | ')}`);
 

@@ -14,6 +14,8 @@ sys.path.insert(0, os.path.dirname(__file__))
 from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, Origin, make_config, read_response,
                         read_until_closed, rule, wait_until)
 
+TOGGLE_FILTERING = {"command": "toggle-filtering"}
+
 # curl must not take a proxy from the environment.
 CURL_ENV = {key: value for key, value in os.environ.items() if "proxy" not in key.lower()}
 
@@ -66,17 +68,17 @@ class PanelTest(unittest.TestCase):
     def test_commands_need_the_token_and_change_the_file(self):
         token = self.token()
         config = os.path.join(self.proxy.folder, "config", "Lumbra_Corvane", "lumbra.xml")
-        for refused in (self.post("/api/command", {"id": 131}, None),
-                        self.post("/api/command", {"id": 131}, "0" * 32),
-                        self.post("/api/command", {"id": 131}, token,
+        for refused in (self.post("/api/command", TOGGLE_FILTERING, None),
+                        self.post("/api/command", TOGGLE_FILTERING, "0" * 32),
+                        self.post("/api/command", TOGGLE_FILTERING, token,
                                   "Origin: http://evil.example"),
-                        self.post("/api/command", {"id": 131}, token,
+                        self.post("/api/command", TOGGLE_FILTERING, token,
                                   f"Host: 127.1:{self.proxy.port}")):
             self.assertEqual(refused[0], 403)
             self.assertNotIn("Access-Control-", refused[1])
         self.assertTrue(self.state()["enabled"])
 
-        status, _, body = self.post("/api/command", {"id": 131}, token)
+        status, _, body = self.post("/api/command", TOGGLE_FILTERING, token)
         self.assertEqual((status, json.loads(body)), (200, {"ok": True}))
         state = self.state()
         self.assertFalse(state["enabled"])
@@ -85,7 +87,7 @@ class PanelTest(unittest.TestCase):
             self.assertIn("<enabled>no</enabled>", f.read())
 
     def test_exit_from_the_panel_ends_the_program(self):
-        status, _, body = self.post("/api/command", {"id": 2}, self.token())
+        status, _, body = self.post("/api/command", {"command": "exit"}, self.token())
         self.assertEqual((status, json.loads(body)), (200, {"ok": True}))
         self.assertEqual(self.proxy.process.wait(timeout=WAIT), 0)
 

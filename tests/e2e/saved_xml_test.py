@@ -101,7 +101,7 @@ class SavedXmlTest(unittest.TestCase):
 
     def test_saved_record_is_well_formed(self):
         self.start_panel()
-        self.call("POST", "/api/command", {"id": 32774})
+        self.call("POST", "/api/command", {"command": "start-or-pause-recorder"})
         with Origin() as origin, self.proxy.connect() as browser:
             browser.sendall(get(origin, "/?q=<a>&r=\"'", extra="X-Note: <b> & 'c' \x01\r\n"))
             self.assertEqual(read_response(browser)[1], b"hello")

@@ -12,11 +12,6 @@ void CDialogQueue::MarkPolled() {
   m_lastPoll = Clock::now();
 }
 
-bool CDialogQueue::IsPageOpen() const {
-  std::lock_guard<std::mutex> guard(m_lock);
-  return IsPageOpenLocked();
-}
-
 bool CDialogQueue::IsPageOpenLocked() const {
   return m_polled && Clock::now() - m_lastPoll <= m_openWindow;
 }

@@ -32,7 +32,6 @@ class CDialogQueue {
 
   // A page polled now.
   void MarkPolled();
-  bool IsPageOpen() const;
 
   // Queues a message box for the page, when one is open.
   void AddMessage(std::string_view caption, std::string_view text);

@@ -9,6 +9,7 @@
 #include "app/panel/panel_files.h"
 #include "app/panel/panel_json.h"
 #include "app/panel/panel_state.h"
+#include "proxy/port_text.h"
 #include "proxy/socket.h"
 
 namespace {
@@ -64,16 +65,25 @@ CHttpResponse ServeState(CPanelExchange& exchange) {
 
 CHttpResponse RunCommand(CPanelExchange& exchange) {
   const auto body = ParseJsonObject(exchange.request.body);
-  const auto id = body ? GetJsonInteger(*body, "id") : std::nullopt;
-  if (!id || *id < 0 || *id > 0xFFFF) return BadRequest();
-  if (*id == kCommandExit) {
+  const auto name = body ? GetJsonText(*body, "command") : std::nullopt;
+  const auto command = name ? FindTrayCommand(*name) : std::nullopt;
+  if (!command) return BadRequest();
+  if (*command == TrayCommand::kExit) {
     // The answer goes out first; then the program ends.
     CHttpResponse response = Ok();
     COptionsController& controller = exchange.controller;
     response.afterSend = [&controller] { controller.Exit(); };
     return response;
   }
-  if (!exchange.controller.Command(static_cast<int>(*id))) return BadRequest();
+  if (!exchange.controller.Command(*command)) return BadRequest();
+  return Ok();
+}
+
+CHttpResponse ToggleRule(CPanelExchange& exchange) {
+  const auto body = ParseJsonObject(exchange.request.body);
+  const auto index = body ? GetJsonInteger(*body, "index") : std::nullopt;
+  if (!index || *index < 0 || *index >= kSwitchableRuleCount) return BadRequest();
+  if (!exchange.controller.ToggleRule(static_cast<int>(*index))) return BadRequest();
   return Ok();
 }
 
@@ -87,7 +97,7 @@ CHttpResponse Hide(CPanelExchange& exchange) {
   form.corporatePort = GetJsonText(*body, "corporatePort").value_or("");
   form.allowLocalNetwork = GetJsonBool(*body, "allowLocalNetwork").value_or(false);
   const CActionResult result = exchange.controller.Hide(form);
-  if (!result.ok) return Outcome(result, IsValidPortText(form.port) ? 200 : 400);
+  if (!result.ok) return Outcome(result, ParsePort(form.port) != 0 ? 200 : 400);
   return Ok({{"port", exchange.controller.GetListeningPort()}});
 }
 
@@ -155,6 +165,7 @@ constexpr CPanelRoute kRoutes[] = {
     {"GET", kFilePrefix, true, RouteAccess::kRead, ServeFile},
     {"GET", "/api/state", false, RouteAccess::kRead, ServeState},
     {"POST", "/api/command", false, RouteAccess::kChange, RunCommand},
+    {"POST", "/api/rule/toggle", false, RouteAccess::kChange, ToggleRule},
     {"POST", "/api/hide", false, RouteAccess::kChange, Hide},
     {"POST", "/api/autorun", false, RouteAccess::kChange, SetAutorun},
     {"POST", "/api/record/save", false, RouteAccess::kChange, SaveRecord},
@@ -164,8 +175,6 @@ constexpr CPanelRoute kRoutes[] = {
 };
 
 }  // namespace
-
-std::span<const CPanelRoute> GetPanelRoutes() { return kRoutes; }
 
 const CPanelRoute* FindPanelRoute(std::string_view path) {
   const CPanelRoute* best = nullptr;

@@ -2,7 +2,6 @@
 // it answers and whether it changes state (and so needs the page's token).
 #pragma once
 
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -36,6 +35,5 @@ struct CPanelRoute {
   PanelHandler handler;
 };
 
-std::span<const CPanelRoute> GetPanelRoutes();
 // The route for a path (an exact path first, then the longest prefix), or nullptr.
 const CPanelRoute* FindPanelRoute(std::string_view path);

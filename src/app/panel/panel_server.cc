@@ -1,12 +1,10 @@
 // CPanelServer: the control panel, answering requests addressed to the proxy itself.
 #include "app/panel/panel_server.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
 #include <atomic>
-#include <chrono>
 #include <utility>
 
 #include "app/panel/dialog_queue.h"
@@ -26,27 +24,10 @@ std::atomic<CPanelServer*> g_panelServer{nullptr};
 // connection's thread for long.
 constexpr timeval kReceiveTimeout{5, 0};
 constexpr timeval kSendTimeout{10, 0};
-// How long a closing connection waits at most for the browser to finish sending.
-constexpr std::chrono::milliseconds kDrainTime{1000};
 
 void SetTimeouts(int socket) {
   ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &kReceiveTimeout, sizeof kReceiveTimeout);
   ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &kSendTimeout, sizeof kSendTimeout);
-}
-
-// Ends the sending side, then reads what the browser still sends until it closes
-// (for a bounded time), so that closing never discards the answer with a reset.
-void CloseAfterAnswer(int socket) {
-  ::shutdown(socket, SHUT_WR);
-  const auto deadline = std::chrono::steady_clock::now() + kDrainTime;
-  char discard[1024];
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd entry{socket, POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) return;
-    if (ReceiveSome(socket, discard, sizeof discard) <= 0) return;
-  }
 }
 
 CHttpResponse Refusal(int status) {
@@ -94,12 +75,12 @@ void CPanelServer::Handle(CSocket browser, std::string_view received) {
   if (refusal == 0) refusal = CheckPanelAccess(request, GetLocalPort(socket), m_token, route);
   if (refusal != 0) {
     Send(socket, Refusal(refusal), false);
-    return CloseAfterAnswer(socket);
+    return CloseAfterAnswer(browser);
   }
   CPanelExchange exchange{m_controller, m_dialogs, m_token, socket, request};
   const CHttpResponse response = route->handler(exchange);
   if (!response.sent) Send(socket, response, request.method == "HEAD");
-  CloseAfterAnswer(socket);
+  CloseAfterAnswer(browser);
   if (response.afterSend) response.afterSend();
 }
 

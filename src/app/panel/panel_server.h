@@ -22,8 +22,6 @@ class CPanelServer {
   // that is not on this machine's loopback is closed without an answer.
   void Handle(CSocket browser, std::string_view received);
 
-  const std::string& GetToken() const { return m_token; }
-
  private:
   COptionsController& m_controller;
   CDialogQueue& m_dialogs;

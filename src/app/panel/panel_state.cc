@@ -21,19 +21,20 @@ json OptionsJson(const COptionsView& view) {
 json RulesJson(const COptionsView& view) {
   json rules = json::array();
   for (const CMenuButton::CItem& item : view.rules)
-    rules.push_back({{"id", item.id}, {"name", ToJsonText(item.text)}, {"checked", item.checked}});
+    rules.push_back(
+        {{"index", item.id}, {"name", ToJsonText(item.text)}, {"checked", item.checked}});
   return rules;
 }
 
 json MenuJson(const COptionsView& view) {
   json menu = json::array();
   for (const CTrayMenuItem& item : view.menu) {
-    if (item.separator) {
+    if (!item.command) {
       menu.push_back({{"separator", true}});
       continue;
     }
-    json entry = {{"id", item.id}, {"text", item.text}};
-    if (!item.bitmap.empty()) entry["bitmap"] = item.bitmap;
+    json entry = {{"command", std::string(GetTrayCommandName(*item.command))}, {"text", item.text}};
+    if (!item.image.empty()) entry["image"] = item.image;
     menu.push_back(std::move(entry));
   }
   return menu;

@@ -11,9 +11,6 @@ TEST(PanelFilesTest, EveryEmbeddedFileIsServableAndTheIndexIsFilledIn) {
     EXPECT_FALSE(GetPanelContentType(file.name).empty()) << file.name;
     EXPECT_FALSE(file.bytes.empty()) << file.name;
   }
-  EXPECT_EQ(GetPanelContentType("x.png"), "image/png");
-  EXPECT_EQ(GetPanelContentType("x.svg"), "image/svg+xml");
-  EXPECT_EQ(GetPanelContentType("x.html"), "text/html; charset=utf-8");
   EXPECT_EQ(GetPanelContentType("x.sh"), "");
   EXPECT_EQ(FindPanelFile("missing.js"), nullptr);
 
