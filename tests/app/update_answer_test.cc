@@ -21,13 +21,6 @@ TEST(UpdateAnswer, TokensSplitOutsideQuotes) {
   EXPECT_TRUE(SplitAnswerTokens(";;;").empty());
 }
 
-TEST(UpdateAnswer, LinesAreJoinedWithoutSeparators) {
-  EXPECT_EQ(JoinAnswerLines("1.0.0.1\r\n;1\n;Spring"), "1.0.0.1;1;Spring");
-  EXPECT_EQ(JoinAnswerLines("\n\r\n"), "");
-  // A carriage return inside a line is the line's own.
-  EXPECT_EQ(JoinAnswerLines("a\rb\n"), "a\rb");
-}
-
 TEST(UpdateAnswer, NumbersAreScannedLikeTheDottedPattern) {
   int numbers[4] = {-1, -1, -1, -1};
   EXPECT_EQ(ScanDottedNumbers("1.2", numbers), 2);

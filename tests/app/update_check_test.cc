@@ -203,15 +203,6 @@ TEST_F(UpdateCheckTest, ServerFailuresGetTheAccessMessage) {
   EXPECT_EQ(m_server.GetTargets().size(), requests);
 }
 
-TEST_F(UpdateCheckTest, MissingProgramFileMeansNoVersion) {
-  m_settings.programPath.clear();
-  TestConfig config;
-  CheckForUpdate(config.document, m_settings);
-  EXPECT_EQ(TakeOutcome(), std::vector<std::string>{
-                               "Can't seem to be able to retrieve the Lumbra product version."});
-  EXPECT_TRUE(m_server.GetTargets().empty());
-}
-
 TEST_F(UpdateCheckTest, YesDownloadsTheBuildAndStartsTheUpdater) {
   // The stub updater records its arguments, one a line, then renames the record
   // into place so the test never reads half of it.
@@ -232,29 +223,6 @@ TEST_F(UpdateCheckTest, YesDownloadsTheBuildAndStartsTheUpdater) {
   // The paths keep their capitals and their space.
   EXPECT_EQ(WaitForUpdaterRecord(record),
             m_programPath + ".update\n" + m_programPath + "\n" + std::to_string(getpid()) + "\n");
-}
-
-TEST_F(UpdateCheckTest, FailedBuildDownloadsStartNoUpdater) {
-  m_answerYes = true;
-  // An empty build.
-  m_server.SetAnswer(kBuildPath, {200, ""});
-  CheckWithAnswer("1.1.0.0;1");
-  std::vector<std::string> outcome = TakeOutcome();
-  ASSERT_EQ(outcome.size(), 2u);
-  EXPECT_EQ(outcome[0], kTargetFileFailure);
-  EXPECT_EQ(m_updaterStarts, 0);
-
-  // An error page instead of the build leaves an earlier download alone.
-  WriteFile(m_programPath + ".update", "earlier");
-  m_server.SetAnswer(kBuildPath, {404, "no such build"});
-  CheckWithAnswer("1.1.0.0;1");
-  outcome = TakeOutcome();
-  ASSERT_EQ(outcome.size(), 2u);
-  EXPECT_EQ(outcome[0],
-            "Automatic update failed. Please retry later, or visit website "
-            "https://lumbra.example/ and install the product manually.");
-  EXPECT_EQ(ReadWholeFile(m_programPath + ".update"), "earlier");
-  EXPECT_EQ(m_updaterStarts, 0);
 }
 
 }  // namespace

@@ -229,17 +229,6 @@ TEST_F(ConfigStoreTest, FirstStartOnAFullDiskLeavesNoTruncatedFile) {
   EXPECT_EQ(ReadWholeFile(Path()), GetDefaultConfigText());
 }
 
-TEST_F(ConfigStoreTest, SaveWithoutRootElementShowsTheWriteMessage) {
-  CXmlNode first;
-  ASSERT_TRUE(Load(first));
-  CXmlNode document(CPooledString("__root__"));
-  document.AddChild(CPooledString("other"));
-  CMessageCapture messages;
-  SaveConfig(document);
-  EXPECT_EQ(messages.GetTexts(), std::vector<std::string>{kCannotWrite + Path() + ")"});
-  EXPECT_EQ(ReadWholeFile(Path()), GetDefaultConfigText());
-}
-
 TEST_F(ConfigStoreTest, SaveThroughASymbolicLinkReplacesItsTarget) {
   CXmlNode document;
   ASSERT_TRUE(Load(document));

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/code_page.h"
@@ -204,52 +203,6 @@ TEST(PageRecorder, SaveFailuresShowTheirMessages) {
     ASSERT_EQ(capture.GetTexts().size(), 3u);
     EXPECT_EQ(capture.GetTexts()[2], "Record error. Can't write /dev/full (28)");
   }
-}
-
-TEST(PageRecorder, ConcurrentPagesNeverInterleave) {
-  CPageRecorder recorder;
-  recorder.SetState(kRecorderRecording);
-  constexpr int kThreads = 4;
-  constexpr int kPagesEach = 300;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&recorder, t] {
-      const std::string tag = "t" + std::to_string(t);
-      for (int i = 0; i < kPagesEach; ++i) {
-        const std::string url = "http://" + tag + "/" + std::to_string(i);
-        const Texts names{"X-A", "X-B", "X-C"}, values{url, url, url};
-        recorder.RecordPage(url, {}, {}, names, values);
-        recorder.GetUrlHistory().Add(url);
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  Stop(recorder);
-
-  // Every page must read as one uninterrupted block: its start tag, its own three
-  // headers, its end tag, numbered in the order the blocks appear.
-  const std::string text = recorder.GetRecordText();
-  ASSERT_TRUE(text.starts_with(kOpening));
-  std::size_t at = std::string_view(kOpening).size();
-  std::vector<int> nextPerThread(kThreads, 0);
-  for (int page = 1; page <= kThreads * kPagesEach; ++page) {
-    const std::size_t sourceAt = text.find("source=\"", at);
-    ASSERT_NE(sourceAt, std::string::npos);
-    const std::size_t sourceEnd = text.find('"', sourceAt + 8);
-    const std::string url = text.substr(sourceAt + 8, sourceEnd - sourceAt - 8);
-    const std::string expected = " <url name=\"page" + std::to_string(page) + "\" source=\"" + url +
-                                 "\" method=\"get\">\r\n  <header name=\"X-A\" value=\"" + url +
-                                 "\"/>\r\n  <header name=\"X-B\" value=\"" + url +
-                                 "\"/>\r\n  <header name=\"X-C\" value=\"" + url +
-                                 "\"/>\r\n </url>\r\n";
-    ASSERT_EQ(text.compare(at, expected.size(), expected), 0) << "page " << page;
-    at += expected.size();
-    const int thread = url[8] - '0';
-    EXPECT_EQ(url,
-              "http://t" + std::to_string(thread) + "/" + std::to_string(nextPerThread[thread]++));
-  }
-  EXPECT_EQ(text.substr(at), kClosing);
-  EXPECT_EQ(recorder.GetUrlHistory().Count(), CUrlHistory::kMaxEntries);
 }
 
 }  // namespace

@@ -22,13 +22,4 @@ TEST(FileCopy, CopiesEveryByteAndReplacesTheDestination) {
   EXPECT_EQ(ReadWholeFile(from), content);
 }
 
-TEST(FileCopy, MissingSourceLeavesTheDestination) {
-  CScopedXdgFolders xdg;
-  std::string to = xdg.GetBase() + "/to";
-  std::ofstream(to, std::ios::binary) << "kept";
-  EXPECT_FALSE(CopyFile(xdg.GetBase() + "/missing", to));
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_EQ(ReadWholeFile(to), "kept");
-}
-
 }  // namespace

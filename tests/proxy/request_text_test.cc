@@ -128,13 +128,6 @@ TEST(ParseHostAndPort, LeavesHostAndPortWhereNothingIsFound) {
   EXPECT_EQ(ParseHost("CONNECT h:44x HTTP/1.1\r\nHost: h\r\n\r\n", "", 81).port, 81);
 }
 
-TEST(ParseHostAndPort, EmptyHostValueSkipsToTheNextLine) {
-  // Line ends are skipped before the value like blanks, so the next line is read.
-  auto r = ParseHost("GET / HTTP/1.1\r\nHost:\r\nUser-Agent: x\r\n\r\n");
-  EXPECT_EQ(r.host, "User-Agent");
-  EXPECT_EQ(r.port, 80);
-}
-
 TEST(ParseHostAndPort, Ipv6LiteralsLoseTheirBracketsAndAreNeverMisSplit) {
   auto r = ParseHost("GET / HTTP/1.1\r\nHost: [::1]:8080\r\n\r\n");
   EXPECT_EQ(r.host, "::1");
@@ -168,27 +161,6 @@ TEST(GetRequestUrl, AnyTargetFlagAndHttpFilter) {
   // A NUL ends the text before its line end.
   const char withNul[] = "GET http://h/\0x HTTP/1.1\r\n";
   EXPECT_EQ(GetRequestUrl(withNul, sizeof withNul - 1, true), "");
-}
-
-TEST(SplitRequestLine, MethodAndTargetAroundBlanks) {
-  std::string method = "old";
-  std::string target = "old";
-  const std::string line = "GET    /x?y   HTTP/1.1";
-  SplitRequestLine(line.data(), line.size(), method, target);
-  EXPECT_EQ(method, "GET");
-  EXPECT_EQ(target, "/x?y");
-
-  SplitRequestLine("NOBLANK", 7, method, target);
-  EXPECT_EQ(method, "");
-  EXPECT_EQ(target, "");
-
-  SplitRequestLine("GET   ", 6, method, target);
-  EXPECT_EQ(method, "GET");
-  EXPECT_EQ(target, "");
-
-  // Only `length` bytes are the line.
-  SplitRequestLine("GET /abc HTTP/1.1", 6, method, target);
-  EXPECT_EQ(target, "/a");
 }
 
 TEST(NormalizeRequest, AbsoluteFormBecomesOriginForm) {

@@ -1,7 +1,6 @@
 #include "proxy/socket.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -13,7 +12,6 @@
 
 namespace {
 
-bool IsDescriptorOpen(int descriptor) { return ::fcntl(descriptor, F_GETFD) != -1; }
 
 struct CPair {
   CSocket a;
@@ -24,24 +22,6 @@ CPair MakePair() {
   int ends[2];
   EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
   return {CSocket(ends[0]), CSocket(ends[1])};
-}
-
-TEST(CSocket, ClosedOnceWhenTheLastHandleLetsGo) {
-  EXPECT_EQ(CSocket().Get(), 0);
-  EXPECT_FALSE(CSocket(0).IsOpen());
-  EXPECT_FALSE(CSocket(-1).IsOpen());
-
-  CPair pair = MakePair();
-  const int descriptor = pair.a.Get();
-  CSocket copy = pair.a;
-  EXPECT_EQ(copy.Get(), descriptor);
-  pair.a.Reset();
-  EXPECT_EQ(pair.a.Get(), 0);
-  EXPECT_TRUE(IsDescriptorOpen(descriptor));
-  copy.Shutdown();
-  EXPECT_TRUE(IsDescriptorOpen(descriptor));
-  copy.Reset();
-  EXPECT_FALSE(IsDescriptorOpen(descriptor));
 }
 
 TEST(SendAll, EmptyBufferAndClosedPeer) {

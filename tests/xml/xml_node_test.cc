@@ -36,23 +36,6 @@ TEST(XmlNode, LookupsIgnoreCaseAndCountFromZero) {
   EXPECT_TRUE(first->GetAttributeValue(-1).IsEmpty());
 }
 
-TEST(XmlNode, SetAttributeChangesTheFirstMatchAddAttributeAlwaysAppends) {
-  CXmlNode node("a");
-  node.SetAttribute("url", "one");
-  node.SetAttribute("URL", "two");
-  ASSERT_EQ(node.GetAttributeCount(), 1);
-  EXPECT_EQ(node.GetAttributeName(0).View(), "url");
-  EXPECT_EQ(node.GetAttributeValue(0).View(), "two");
-  node.AddAttribute("url", "three");
-  EXPECT_EQ(node.GetAttributeCount(), 2);
-  node.SetAttribute("Url", "");
-  EXPECT_TRUE(node.GetAttributeValue(0).IsEmpty());
-  EXPECT_EQ(node.GetAttributeValue(1).View(), "three");
-  node.AddAttribute("", "");
-  EXPECT_EQ(node.GetAttributeCount(), 3);
-  EXPECT_TRUE(node.GetAttributeName(2).IsEmpty());
-}
-
 TEST(XmlNode, RemoveAllKeepsNameAndTextCopyFromAppends) {
   CXmlNode source("source");
   source.SetText("text");
@@ -87,21 +70,6 @@ TEST(XmlNode, RemoveAllKeepsNameAndTextCopyFromAppends) {
   EXPECT_EQ(target.GetText().View(), "text");
   // The source is untouched by the copy and its removal.
   EXPECT_EQ(source.GetChild(0)->GetChild(0)->GetText().View(), "g");
-}
-
-TEST(XmlNode, CopyIntoItselfOrADescendantCopiesTheTreeAsItWas) {
-  CXmlNode root("r");
-  CXmlNode* a = root.AddChild("a");
-  a->AddChild("b");
-  root.CopyFrom(&root);
-  EXPECT_EQ(root.GetChildCount(), 2);
-  EXPECT_EQ(root.GetChild(1)->GetChild(0)->GetName().View(), "b");
-
-  CXmlNode* leaf = root.GetChild(0)->GetChild(0);
-  leaf->CopyFrom(&root);
-  EXPECT_EQ(leaf->GetName().View(), "r");
-  ASSERT_EQ(leaf->GetChildCount(), 2);
-  EXPECT_EQ(leaf->GetChild(0)->GetChild(0)->GetChildCount(), 0);
 }
 
 TEST(XmlNode, DeepTreesAreCopiedAndDestroyedWithoutRecursion) {

@@ -320,31 +320,6 @@ TEST_F(XmlReaderTest, DecodeXmlTextReplacesReferencesOnce) {
   EXPECT_EQ(DecodeXmlText(high), high);
 }
 
-TEST_F(XmlReaderTest, DecodeXmlTextConvertsToSingleAndDoubleByteSets) {
-  ASSERT_TRUE(SetNarrowCharset("CP1252"));
-  EXPECT_EQ(DecodeXmlText("caf\xC3\xA9 \xE2\x82\xAC &lt;b&gt; &#233;&#x4E2D;"),
-            "caf\xE9 \x80 <b> \xE9?");
-  // A character the set lacks becomes one "?", whatever its UTF-8 length.
-  EXPECT_EQ(DecodeXmlText("a\xE4\xB8\xAD"
-                          "b\xF0\x9F\x98\x80"
-                          "c"),
-            "a?b?c");
-  ASSERT_TRUE(Load("<a v=\"\xC3\xA9t\xC3\xA9\">na\xC3\xAFve</a>"));
-  EXPECT_EQ(m_document.FindChild("a")->GetAttribute("v").View(), "\xE9t\xE9");
-  EXPECT_EQ(m_document.FindChild("a")->GetText().View(), "na\xEFve");
-
-  ASSERT_TRUE(SetNarrowCharset("CP932"));
-  // Japanese text long enough to need several conversion chunks comes out whole.
-  std::string utf8, sjis;
-  for (int i = 0; i < 2000; ++i) {
-    utf8 += "\xE6\x97\xA5\xE6\x9C\xAC&amp;";  // two kanji and "&amp;"
-    sjis += "\x93\xFA\x96\x7B&";
-  }
-  EXPECT_EQ(DecodeXmlText(utf8), sjis);
-  EXPECT_EQ(DecodeXmlText("\xC3\xA9"), "?");
-  ASSERT_TRUE(SetNarrowCharset("UTF-8"));
-}
-
 TEST_F(XmlReaderTest, HostileInputEndsWithoutCrashOrEndlessLoop) {
   // Every call takes a step: the number of calls is bounded by the input's size.
   const std::string tricky[] = {
