@@ -113,7 +113,7 @@ bool CBrowserConnection::ServeRequest() {
 bool CBrowserConnection::ReadHead(CMessageStream::CEvent& event) {
   std::optional<Clock::time_point> headDeadline;
   for (;;) {
-    event = m_stream.Next(m_input->Unread(), kRequestBufferSize);
+    event = m_stream.Next(m_input->Unread(), kMaxPieceSize);
     if (event.type == CMessageStream::Event::kSkip) {
       m_input->Consume(event.length);
       continue;

@@ -7,7 +7,7 @@
 #include "proxy/request_text.h"
 
 // Bytes in one buffer: a whole receive and the 0 byte written after it.
-inline constexpr std::size_t kRelayBufferSize = kRequestBufferSize + 1;
+inline constexpr std::size_t kRelayBufferSize = kMaxPieceSize + 1;
 
 // One buffer, borrowed from the process-wide pool and given back when the handle
 // is destroyed. A relay holds one only while it handles a piece, so an idle

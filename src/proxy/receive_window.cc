@@ -27,7 +27,7 @@ CReceiveWindow::Result CReceiveWindow::Receive(Wait wait, std::chrono::milliseco
 }
 
 CReceiveWindow::Result CReceiveWindow::ReceiveOnce(Wait wait, std::chrono::milliseconds limit) {
-  if (m_end - m_begin == kRequestBufferSize) return Result::kFull;
+  if (m_end - m_begin == kMaxPieceSize) return Result::kFull;
   // Waiting comes first: only a connection with bytes to handle takes a buffer.
   if (wait == Wait::kYes) {
     const Readiness readiness = WaitForBytes(limit);
@@ -39,13 +39,13 @@ CReceiveWindow::Result CReceiveWindow::ReceiveOnce(Wait wait, std::chrono::milli
     m_begin = m_end = 0;
   }
   char* bytes = m_buffer->Get();
-  if (m_end == kRequestBufferSize) {
+  if (m_end == kMaxPieceSize) {
     std::memmove(bytes, bytes + m_begin, m_end - m_begin);
     m_end -= m_begin;
     m_begin = 0;
   }
   // After the wait the bytes are there, so the receive itself never blocks.
-  const ssize_t received = ReceiveWaiting(m_socket, bytes + m_end, kRequestBufferSize - m_end);
+  const ssize_t received = ReceiveWaiting(m_socket, bytes + m_end, kMaxPieceSize - m_end);
   if (received == kNothingWaiting) {
     if (IsEmpty()) m_buffer.reset();
     return Result::kNothingYet;

@@ -9,7 +9,7 @@
 #include "proxy/buffer_pool.h"
 
 // A relay reads its peer through a window on one pooled buffer of
-// kRequestBufferSize bytes (and one more, for the 0 that the text functions want
+// kMaxPieceSize bytes (and one more, for the 0 that the text functions want
 // after a piece): bytes are received after the unread ones and consumed from the
 // front as they are handled, so a message that begins in the middle of a receive
 // is read from exactly where the one before it ended. The buffer is borrowed only

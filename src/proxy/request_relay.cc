@@ -66,7 +66,7 @@ bool CBrowserConnection::ForwardBody(CUpstreamState& upstream) {
   const int server = upstream.GetServerSocket().Get();
   const std::chrono::milliseconds limit = GetTimeLimits().browserIdle;
   for (;;) {
-    const CMessageStream::CEvent event = m_stream.Next(m_input->Unread(), kRequestBufferSize);
+    const CMessageStream::CEvent event = m_stream.Next(m_input->Unread(), kMaxPieceSize);
     switch (event.type) {
       case CMessageStream::Event::kEnd:
         return true;
@@ -96,7 +96,7 @@ bool CBrowserConnection::BodyInHandIsBroken(std::size_t headLength) const {
   CMessageStream probe = m_stream;
   std::string_view unread = m_input->Unread().substr(headLength);
   for (;;) {
-    const CMessageStream::CEvent event = probe.Next(unread, kRequestBufferSize);
+    const CMessageStream::CEvent event = probe.Next(unread, kMaxPieceSize);
     if (event.type == CMessageStream::Event::kError) return true;
     if (event.type != CMessageStream::Event::kBody) return false;
     unread.remove_prefix(event.length);

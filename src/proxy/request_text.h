@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-// Size of the buffer that a request's header block must fit into, and of every
-// receive.
-inline constexpr std::size_t kRequestBufferSize = 16384;
+// The most bytes one receive takes and the filter sees as one piece; a header
+// block, of a request or an answer, must fit into it.
+inline constexpr std::size_t kMaxPieceSize = 16384;
 
 // Finds the server of a request. An absolute-form target ("http://host:port/...")
 // and a CONNECT target ("host:port") name it themselves; any other request is

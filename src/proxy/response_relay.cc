@@ -30,7 +30,7 @@ CRelayWorker::Ending CRelayWorker::RelayAnswers() {
     }
     if (received != CReceiveWindow::Result::kReceived) return OnServerClosed(stream);
     m_state->NoteActivity();
-    const bool full = window.Unread().size() == kRequestBufferSize;
+    const bool full = window.Unread().size() == kMaxPieceSize;
     if (full) burst.Begin();
     wait = full ? CReceiveWindow::Wait::kNo : CReceiveWindow::Wait::kYes;
     if (const auto ending = HandleReceived(window, stream)) return *ending;
@@ -52,7 +52,7 @@ std::optional<CRelayWorker::Ending> CRelayWorker::HandleReceived(CReceiveWindow&
       if (!BeginAnswer(stream)) return Ending::kServerOnly;
     }
     const CMessageStream::CEvent event =
-        stream.Next(std::string_view(bytes + read, size - read), kRequestBufferSize);
+        stream.Next(std::string_view(bytes + read, size - read), kMaxPieceSize);
     if (event.type == CMessageStream::Event::kNeedMore) break;
     if (event.type == CMessageStream::Event::kError) return OnBrokenAnswer(m_answerShown);
     if (event.type == CMessageStream::Event::kHead) {
