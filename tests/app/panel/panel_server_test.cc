@@ -137,7 +137,8 @@ TEST_F(PanelServerTest, StateAndCommandsSpeakJsonWithCommandNames) {
            {"/api/command", R"({"command": "save-record"})"},
            {"/api/command", std::string(100, '[') + std::string(100, ']')},
            {"/api/rule/toggle", R"({"index": 1})"},
-           {"/api/rule/toggle", R"({"index": "0"})"}})
+           {"/api/rule/toggle", R"({"index": "0"})"},
+           {"/api/dialog", R"({"id": 1})"}})
     EXPECT_EQ(StatusOf(Post(path, body)), 400) << path << " " << body;
   EXPECT_EQ(State()["rules"][0]["checked"], false);
 }
