@@ -193,7 +193,7 @@ TEST_F(PanelServerTest, RecordIsHandedOverAsADownload) {
   EXPECT_EQ(StatusOf(nothing), 409);
   EXPECT_EQ(JsonOf(nothing)["message"], "Nothing to write on disk.");
 
-  m_controller.Command(TrayCommand::kStartOrPauseRecorder);
+  Post("/api/command", R"({"command": "start-or-pause-recorder"})");
   m_recorder.RecordPage("http://r.example/", {}, {}, {}, {});
   const std::string saved = Post("/api/record/save", "{}");
   EXPECT_EQ(StatusOf(saved), 200);
