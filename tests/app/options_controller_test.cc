@@ -80,6 +80,18 @@ class OptionsControllerTest : public ::testing::Test {
     return form;
   }
 
+  // Whether the proxy answers a request for `path` on a server that is not there
+  // (it answers 502) rather than closing the connection as for a blocked one.
+  bool ProxyAnswers(const std::string& path) {
+    const std::string server = "127.0.0.1:" + std::to_string(FreePort());
+    const std::string request =
+        "GET http://" + server + path + " HTTP/1.1\r\nHost: " + server + "\r\n\r\n";
+    CSocket browser = ConnectLoopback(m_port);
+    SendAll(browser.Get(), request.data(), request.size());
+    char first = 0;
+    return ReceiveSome(browser.Get(), &first, 1) > 0;
+  }
+
   // Opens the Instant filtering dialog and answers it with OK.
   bool FilterInstantly(const std::string& url, bool allow) {
     std::vector<std::string> offered;
@@ -168,8 +180,9 @@ TEST_F(OptionsControllerTest, HideThatCannotListenOrHasNoPortChangesNothing) {
 
   EXPECT_EQ(controller.Hide(Form("0")).message, "The proxy port must be a number from 1 to 65535.");
   EXPECT_EQ(FileText(), before);
-  // The restored document is what the next save writes.
+  // The restored document is what the next save writes; switching filtering saves.
   controller.Command(TrayCommand::kToggleFiltering);
+  EXPECT_TRUE(FileHas("<lumbra>\r\n  <enabled>no</enabled>"));
   EXPECT_TRUE(FileHas("<proxyport>" + std::to_string(m_port) + "</proxyport>"));
   EXPECT_TRUE(FileHas("port=\"8080\">\r\n   <enabled>no</enabled>"));
 }
@@ -299,6 +312,10 @@ TEST_F(OptionsControllerTest, InstantFilteringFillsPersonalRules) {
   const COptionsView view = controller.GetView();
   ASSERT_EQ(view.rules.size(), 3u);
   EXPECT_EQ(view.rules[2].text, "Personal rules");
+  // New connections obey the choice at once.
+  EXPECT_TRUE(ProxyAnswers("/passes"));
+  EXPECT_TRUE(FilterInstantly("/blocked-now", false));
+  EXPECT_FALSE(ProxyAnswers("/blocked-now"));
 
   // A URL is cut to the 1023 characters the dialog's field holds.
   EXPECT_TRUE(FilterInstantly(std::string(2000, 'u'), false));

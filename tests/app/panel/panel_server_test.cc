@@ -137,7 +137,8 @@ TEST_F(PanelServerTest, StateAndCommandsSpeakJsonWithCommandNames) {
            {"/api/command", R"({"command": "save-record"})"},
            {"/api/command", std::string(100, '[') + std::string(100, ']')},
            {"/api/rule/toggle", R"({"index": 1})"},
-           {"/api/rule/toggle", R"({"index": "0"})"}})
+           {"/api/rule/toggle", R"({"index": "0"})"},
+           {"/api/dialog", R"({"id": 1})"}})
     EXPECT_EQ(StatusOf(Post(path, body)), 400) << path << " " << body;
   EXPECT_EQ(State()["rules"][0]["checked"], false);
 }
@@ -192,7 +193,7 @@ TEST_F(PanelServerTest, RecordIsHandedOverAsADownload) {
   EXPECT_EQ(StatusOf(nothing), 409);
   EXPECT_EQ(JsonOf(nothing)["message"], "Nothing to write on disk.");
 
-  m_controller.Command(TrayCommand::kStartOrPauseRecorder);
+  Post("/api/command", R"({"command": "start-or-pause-recorder"})");
   m_recorder.RecordPage("http://r.example/", {}, {}, {}, {});
   const std::string saved = Post("/api/record/save", "{}");
   EXPECT_EQ(StatusOf(saved), 200);
