@@ -270,22 +270,3 @@ std::size_t CSearchNeedle::FindInNarrowBlocks(const char* bytes, std::size_t las
     if (ProbeMatches(head, bytes + at) && EqualsAt(bytes + at)) return at;
   return npos;
 }
-
-std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::size_t from) {
-  return CSearchNeedle(needle, true).FindIn(haystack, from);
-}
-
-std::size_t FindExact(std::string_view haystack, std::string_view needle, std::size_t from) {
-  return CSearchNeedle(needle, false).FindIn(haystack, from);
-}
-
-bool HasCapitalLetter(std::string_view text) {
-  std::size_t at = 0;
-  for (; at + kBlockSize <= text.size(); at += kBlockSize) {
-    const ByteBlock offsets = LoadBlock(text.data() + at) - static_cast<unsigned char>('A');
-    if (AnyLaneSet(offsets < static_cast<unsigned char>(26))) return true;
-  }
-  for (; at < text.size(); ++at)
-    if (text[at] >= 'A' && text[at] <= 'Z') return true;
-  return false;
-}

@@ -9,10 +9,6 @@ CTrafficText::CTrafficText(char* buffer, std::size_t length)
   m_textEnd = m_length == 0 ? 0 : strnlen(m_buffer, m_length);
 }
 
-std::size_t CTrafficText::FindNoCase(std::string_view needle, std::size_t from) const {
-  return ::FindNoCase(GetText(), needle, from);
-}
-
 std::size_t CTrafficText::FindByte(char needle, std::size_t from, std::size_t before) const {
   before = std::min(before, m_textEnd);
   if (from >= before) return npos;

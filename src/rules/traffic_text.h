@@ -23,10 +23,8 @@ class CTrafficText {
   std::size_t GetTextEnd() const { return m_textEnd; }
   std::string_view GetText() const { return {m_buffer, m_textEnd}; }
 
-  // Leftmost occurrence at or after `from`, letters compared ignoring case; an
+  // Leftmost occurrence at or after `from` of a needle prepared for searching; an
   // empty needle is found at `from` itself.
-  std::size_t FindNoCase(std::string_view needle, std::size_t from) const;
-  // The same with a needle prepared once for many searches.
   std::size_t Find(const CSearchNeedle& needle, std::size_t from) const {
     return needle.FindIn(GetText(), from);
   }

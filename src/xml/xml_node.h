@@ -1,7 +1,6 @@
 // CXmlNode: one element of an in-memory XML tree.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -50,11 +49,8 @@ class CXmlNode {
   // Drops every attribute and child; name and text stay.
   void RemoveAll();
   // Takes the other node's name and text and appends copies of its attributes and
-  // (deep) children. Does not clear this node first; the user value is not copied.
+  // (deep) children. Does not clear this node first.
   void CopyFrom(const CXmlNode* other);
-
-  std::int32_t GetUserValue() const { return m_userValue; }
-  void SetUserValue(std::int32_t value) { m_userValue = value; }
 
  private:
   using Attribute = std::pair<CPooledString, CPooledString>;
@@ -68,5 +64,4 @@ class CXmlNode {
   CPooledString m_text;
   std::vector<Attribute> m_attributes;
   std::vector<std::unique_ptr<CXmlNode>> m_children;
-  std::int32_t m_userValue = 0;
 };

@@ -1,5 +1,5 @@
 // Fuzzes FilterTraffic and IsRequestAllowed with the built-in rules and with small
-// random rule sets over random traffic, piece after piece on one document copy.
+// random rule sets over random traffic, piece after piece with one filter state.
 // AddressSanitizer checks that no byte outside a piece's buffer is touched; the
 // target checks that the terminating 0 byte stays and that no 0 byte is written.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "config/default_config.h"
-#include "rules/legacy/request_matching.h"
 #include "rules/request_matching.h"
 #include "rules/rule_set.h"
 #include "xml/xml_node.h"
@@ -135,36 +134,18 @@ std::string MakeTraffic(FuzzedDataProvider& input, std::size_t maxParts) {
   return traffic;
 }
 
-// A piece in a buffer of exactly its length and the 0 byte after it.
-std::unique_ptr<char[]> MakeBuffer(const std::string& bytes) {
-  auto buffer = std::make_unique<char[]>(bytes.size() + 1);
-  std::memcpy(buffer.get(), bytes.data(), bytes.size());
-  buffer[bytes.size()] = '\0';
-  return buffer;
-}
-
-// One piece through the filter, and through the filter as it was: both must
-// decide and rewrite alike.
+// One piece in a buffer of exactly its length and the 0 byte after it.
 void FilterPiece(const std::string& bytes, bool startsMessage, bool isRequest,
-                 const std::string& url, const CRuleSet& rules, CFilterState& state,
-                 CXmlNode& legacyDocument) {
+                 const std::string& url, const CRuleSet& rules, CFilterState& state) {
   const std::size_t length = bytes.size();
-  std::unique_ptr<char[]> buffer = MakeBuffer(bytes);
-  std::unique_ptr<char[]> legacyBuffer = MakeBuffer(bytes);
+  auto buffer = std::make_unique<char[]>(length + 1);
+  std::memcpy(buffer.get(), bytes.data(), length);
+  buffer[length] = '\0';
   const bool allowed =
       isRequest && startsMessage && IsRequestAllowed(buffer.get(), length, url, rules, state);
-  const bool legacyAllowed =
-      isRequest && startsMessage &&
-      legacy::IsRequestAllowed(legacyBuffer.get(), length, url, legacyDocument);
   const PieceFlags flags{
       .startsMessage = startsMessage, .isRequest = isRequest, .allowed = allowed};
-  const FilterVerdict verdict = FilterTraffic(buffer.get(), length, flags, url, rules, state);
-  const legacy::FilterVerdict legacyVerdict = legacy::FilterTraffic(
-      legacyBuffer.get(), length, startsMessage, isRequest, legacyAllowed, url, legacyDocument);
-  if (allowed != legacyAllowed || verdict.blocked != legacyVerdict.blocked ||
-      verdict.modified != legacyVerdict.modified ||
-      std::memcmp(buffer.get(), legacyBuffer.get(), length + 1) != 0)
-    std::abort();
+  FilterTraffic(buffer.get(), length, flags, url, rules, state);
   if (buffer[length] != '\0') std::abort();
   for (std::size_t i = 0; i < length; ++i)
     if (buffer[i] == '\0' && bytes[i] != '\0') std::abort();
@@ -176,14 +157,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t ruleBytes = std::min(size, kRuleBytes);
   FuzzedDataProvider rulesInput(data, ruleBytes);
   FuzzedDataProvider trafficInput(data + ruleBytes, size - ruleBytes);
-  std::unique_ptr<CXmlNode> document;
-  if (rulesInput.ConsumeIntegralInRange(0, 3) == 0) {
-    document = std::make_unique<CXmlNode>();
-    document->CopyFrom(&BuiltInConfig());
-  } else {
-    document = RandomConfig(rulesInput);
-  }
-  const CRuleSet rules(*document);
+  const bool builtIn = rulesInput.ConsumeIntegralInRange(0, 3) == 0;
+  const std::unique_ptr<CXmlNode> random = builtIn ? nullptr : RandomConfig(rulesInput);
+  const CRuleSet rules(builtIn ? BuiltInConfig() : *random);
   CFilterState state;
   const bool isRequest = trafficInput.ConsumeIntegralInRange(0, 3) == 0;
   const std::string url = trafficInput.ConsumeBool() ? "http://www.google.com/search?q=x"
@@ -191,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int pieces = trafficInput.ConsumeIntegralInRange(1, 3);
   for (int i = 0; i < pieces; ++i) {
     const std::string bytes = MakeTraffic(trafficInput, i + 1 == pieces ? 2048 : 32);
-    FilterPiece(bytes, !isRequest || i == 0, isRequest, url, rules, state, *document);
+    FilterPiece(bytes, !isRequest || i == 0, isRequest, url, rules, state);
   }
   return 0;
 }

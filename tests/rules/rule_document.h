@@ -1,11 +1,13 @@
-// Test helpers: configuration documents written as XML text, and traffic buffers.
+// Test helpers: rules written as XML text and compiled, traffic buffers, and one
+// piece through the filter.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "rules/filter_state.h"
 #include "rules/request_matching.h"
@@ -25,15 +27,12 @@ struct CCompiledConfig {
   CFilterState state;
 };
 
-// A configuration document with filtering on and the given filterrule elements.
+// A configuration document with the given filterrule elements.
 inline std::unique_ptr<CXmlNode> MakeDocument(std::string_view rules, bool filterEnabled = true) {
   auto document = std::make_unique<CXmlNode>(CPooledString("__root__"));
-  std::string xml = "<lumbra><enabled>";
-  xml += filterEnabled ? "yes" : "no";
-  xml += "</enabled><filterrules>";
-  xml += rules;
-  xml += "</filterrules></lumbra>";
-  LoadXmlText(xml, true, *document);
+  LoadXmlText(std::string("<lumbra><enabled>") + (filterEnabled ? "yes" : "no") +
+                  "</enabled><filterrules>" + std::string(rules) + "</filterrules></lumbra>",
+              true, *document);
   return document;
 }
 
@@ -44,10 +43,8 @@ inline std::unique_ptr<CCompiledConfig> MakeConfig(std::string_view rules,
 
 // One enabled rule holding `conditions`.
 inline std::unique_ptr<CCompiledConfig> MakeRule(std::string_view conditions) {
-  std::string rule = "<filterrule name=\"test\"><enabled>yes</enabled>";
-  rule += conditions;
-  rule += "</filterrule>";
-  return MakeConfig(rule);
+  return MakeConfig("<filterrule name=\"test\"><enabled>yes</enabled>" + std::string(conditions) +
+                    "</filterrule>");
 }
 
 // A received piece of traffic: exactly `length` bytes and the 0 byte after them,
@@ -68,5 +65,27 @@ class CTrafficBuffer {
   std::unique_ptr<char[]> m_bytes;
   std::size_t m_length;
 };
+
+struct Outcome {
+  FilterVerdict verdict;
+  std::string text;
+};
+
+// One piece through FilterTraffic with the configuration's own filter state.
+inline Outcome Filter(CCompiledConfig& config, std::string_view traffic, const PieceFlags& flags,
+                      std::string_view url = "http://www.example.com/a/x.js") {
+  CTrafficBuffer buffer(traffic);
+  Outcome outcome;
+  outcome.verdict =
+      FilterTraffic(buffer.Data(), buffer.Length(), flags, url, config.rules, config.state);
+  EXPECT_EQ(buffer.Terminator(), '\0');
+  outcome.text = buffer.Text();
+  return outcome;
+}
+
+inline bool IsAllowed(CCompiledConfig& config, std::string_view traffic, std::string_view url) {
+  CTrafficBuffer buffer(traffic);
+  return IsRequestAllowed(buffer.Data(), buffer.Length(), url, config.rules, config.state);
+}
 
 }  // namespace rules_test

@@ -39,7 +39,6 @@ TEST(XmlNode, LookupsIgnoreCaseAndCountFromZero) {
 TEST(XmlNode, RemoveAllKeepsNameAndTextCopyFromAppends) {
   CXmlNode source("source");
   source.SetText("text");
-  source.SetUserValue(5);
   source.AddAttribute("k", "v");
   CXmlNode* child = source.AddChild("child");
   child->AddChild("grandchild")->SetText("g");
@@ -50,7 +49,6 @@ TEST(XmlNode, RemoveAllKeepsNameAndTextCopyFromAppends) {
   target.CopyFrom(&source);
   EXPECT_EQ(target.GetName().View(), "source");
   EXPECT_EQ(target.GetText().View(), "text");
-  EXPECT_EQ(target.GetUserValue(), 0);
   ASSERT_EQ(target.GetAttributeCount(), 2);
   EXPECT_EQ(target.GetAttributeName(1).View(), "k");
   ASSERT_EQ(target.GetChildCount(), 2);
