@@ -285,8 +285,8 @@ TEST_F(XmlReaderTest, DecodeXmlTextReplacesReferencesOnce) {
   EXPECT_EQ(DecodeXmlText("&quot;x&quot;&gt;&apos;"), "\"x\">'");
   EXPECT_EQ(DecodeXmlText("&amp;lt;"), "&lt;");
   EXPECT_EQ(DecodeXmlText("&amp;amp;&amp;#60;"), "&amp;&#60;");
-  EXPECT_EQ(DecodeXmlText("&#60;&#x3e;&#X3E;&#9;&#233;&#x20AC;&#x1F600;&#00065;"),
-            "<>&#X3E;\t\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"
+  EXPECT_EQ(DecodeXmlText("&#60;&#x3e;&#X3E;&#9;&#233;&#x20AC;&#x1F600;&#x10000;&#00065;"),
+            "<>&#X3E;\t\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF0\x90\x80\x80"
             "A");
   // A reference to a character XML does not allow, or no reference at all, stays.
   const std::string kept[] = {"&lt",
