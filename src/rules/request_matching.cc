@@ -49,7 +49,7 @@ bool AnywhereTestHolds(const ConditionElement& condition, TrafficPiece& piece) {
 }
 
 bool FromRequestHolds(const ConditionElement& condition, TrafficPiece& piece) {
-  if (condition.fromRequest.GetText().empty() || piece.requestUrl.empty()) return false;
+  if (condition.fromRequest.GetText().empty()) return false;
   return condition.fromRequest.FindIn(piece.requestUrl, 0) != std::string_view::npos &&
          NestedRuleHolds(condition.nested, piece);
 }
@@ -117,7 +117,6 @@ bool IsRequestAllowed(char* text, std::size_t length, std::string_view requestUr
 FilterVerdict FilterTraffic(char* text, std::size_t length, const PieceFlags& flags,
                             std::string_view requestUrl, const CRuleSet& rules,
                             CFilterState& state) {
-  if (text == nullptr || length == 0 || flags.allowed) return {};
   CTrafficText traffic(text, length);
   CHeaderValueReader headers;
   return FilterTraffic(traffic, flags, requestUrl, rules, state, headers);

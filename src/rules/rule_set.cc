@@ -57,7 +57,7 @@ class CRuleCompiler {
   std::string_view Keep(std::string text);
   CSearchNeedle Needle(std::string text) { return CSearchNeedle(Keep(std::move(text)), true); }
   NestedRule Nested(const CXmlNode& node, int level);
-  ConditionElement Condition(const CXmlNode& node, bool isResponse, int level);
+  ConditionElement Condition(const CXmlNode& node, int level);
   ContentElement Content(const CXmlNode& node, int level);
   ElementMarkers Markers(const std::string& tag);
   void PrepareRename(ContentElement& content, std::string_view rawAction);
@@ -82,7 +82,7 @@ NestedRule CRuleCompiler::Nested(const CXmlNode& node, int level) {
   return nested;
 }
 
-ConditionElement CRuleCompiler::Condition(const CXmlNode& node, bool isResponse, int level) {
+ConditionElement CRuleCompiler::Condition(const CXmlNode& node, int level) {
   ConditionElement condition;
   condition.header = Needle(LowerAttribute(node, "header"));
   condition.prefix = Keep(LowerAttribute(node, "prefix"));
@@ -92,7 +92,7 @@ ConditionElement CRuleCompiler::Condition(const CXmlNode& node, bool isResponse,
   if (anywhere.empty()) anywhere = condition.prefix;
   if (anywhere.empty()) anywhere = condition.suffix;
   condition.anywhere = CSearchNeedle(anywhere, true);
-  if (isResponse) condition.fromRequest = Needle(LowerAttribute(node, "fromrequest"));
+  condition.fromRequest = Needle(LowerAttribute(node, "fromrequest"));
   condition.nested = Nested(node, level);
   return condition;
 }
@@ -150,14 +150,14 @@ RuleBody CRuleCompiler::Body(const CXmlNode& node, int level) {
     const CXmlNode& child = *node.GetChild(c);
     switch (KindOf(child)) {
       case ElementKind::kAllow:
-        body.allows.push_back(Condition(child, false, level));
+        body.allows.push_back(Condition(child, level));
         break;
       case ElementKind::kRequest:
-        body.requests.push_back(Condition(child, false, level));
+        body.requests.push_back(Condition(child, level));
         body.requestsNested = body.requestsNested || body.requests.back().nested.body;
         break;
       case ElementKind::kResponse:
-        body.responses.push_back(Condition(child, true, level));
+        body.responses.push_back(Condition(child, level));
         break;
       case ElementKind::kContent:
         body.contents.push_back(Content(child, level));

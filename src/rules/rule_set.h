@@ -38,7 +38,7 @@ struct ConditionElement {
   // What is looked for in the whole piece when there is no header: contains,
   // else prefix, else suffix.
   CSearchNeedle anywhere;
-  // Response elements only.
+  // Tested by response elements only.
   CSearchNeedle fromRequest;
   NestedRule nested;
 };

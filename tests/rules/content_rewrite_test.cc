@@ -21,6 +21,7 @@ class CRewriter {
     return outcome.text;
   }
   bool LastMatched() const { return m_lastMatched; }
+  void StartMessage() { m_config->state.StartMessage(); }
   // The open-element depth of the slot-th content element that removes by attribute.
   std::int32_t Depth(int slot) const { return m_config->state.OpenDepth(slot); }
 
@@ -43,8 +44,11 @@ TEST(ContentRewrite, CommentRemoveAndReplaceEveryOccurrenceAtTheSameLength) {
   EXPECT_EQ(oneByte.Apply("aqbq"), "a///");
   EXPECT_EQ(oneByte.Apply(std::string("xq\0q", 4)), std::string("x/\0q", 4));
 
-  CRewriter remove("<content contains=\"ab\"/>");
+  CRewriter remove("<Content contains=\"ab\"/>");
   EXPECT_EQ(remove.Apply("abab-aAB"), "    -a  ");
+  // Rewritten bytes are not searched again.
+  CRewriter swap("<content contains=\"ab\" action=\"replace:ba\"/>");
+  EXPECT_EQ(swap.Apply("abb"), "bab");
 
   // The replacement keeps its case and is cut or padded to the match; it is the
   // raw action after its first seven bytes and the colons that follow, wherever
@@ -71,6 +75,9 @@ TEST(ContentRewrite, WhatAContentElementReports) {
   CRewriter nothing("<content action=\"comment\"/>");
   EXPECT_EQ(nothing.Apply("abc"), "abc");
   EXPECT_FALSE(nothing.LastMatched());
+  CRewriter textOnly("<content contains=\"ab\" tag=\"p\"/>");
+  EXPECT_EQ(textOnly.Apply("ab"), "  ");
+  EXPECT_TRUE(textOnly.LastMatched());
   // Its nested rule, evaluated after the rewrite, decides only what it reports.
   CRewriter failing("<content contains=\"ab\"><allow contains=\"absent\"/></content>");
   EXPECT_EQ(failing.Apply("xab"), "x  ");
@@ -103,6 +110,8 @@ TEST(ContentRewrite, TagOnlyElementsEndAtTheFirstClosingMarker) {
   // what the shorter text leaves of the old element is blanked.
   CRewriter rename("<content tag=\"font\" action=\"replace:b\"/>");
   EXPECT_EQ(rename.Apply("<font>x</font>|"), "<b>x" + Spaces(6) + "</b>|");
+  // The search goes on after the closing marker, past the element's moved content.
+  EXPECT_EQ(rename.Apply("<font><font>x</font></font>"), "<b><font>x" + Spaces(6) + "</b></font>");
   EXPECT_EQ(rename.Apply("<font color=red>xy</font>|<font>z</font>"),
             "<b>xy" + Spaces(6) + "</b>" + Spaces(10) + "|<b>z" + Spaces(6) + "</b>");
   // Without a ">" ending the opening tag the content is empty.
@@ -129,16 +138,18 @@ TEST(ContentRewrite, AttributeModeRemovesTheWholeElementWithNestedOnes) {
     EXPECT_EQ(exact.Apply(element), Spaces(element.size())) << element;
   for (const std::string element :
        {"<div id=\"ads_topc2\">a</div>", "<div valid=1 id=ads_topc>a</div>",
-        "<div>id=ads_topc</div>", "<div id ads_topc>a</div>"})  // a bare tag is never tested
+        "<div>id=ads_topc</div>", "<div id \"ads_topc\">a</div>",
+        "<div id=ads_topc"})  // a bare tag is never tested, a tag's last byte neither
     EXPECT_EQ(exact.Apply(element), element);
 
   CRewriter suffix("<content tag=\"div\" attribname=\"class\" attribvalue=\"*-AD\"/>");
   EXPECT_EQ(suffix.Apply("<div class=\"top-ad x\">a</div><div class=\"ad\">a</div>"),
             Spaces(29) + "<div class=\"ad\">a</div>");
+  EXPECT_EQ(suffix.Apply("<div class='my-ad'>a</div>"), Spaces(26));
   // A name without a value selects any value; a value without a name nothing.
   CRewriter any("<content tag=\"div\" attribname=\"data-ad\"/>");
-  EXPECT_EQ(any.Apply("<div data-ad=\"\">a</div><div data-ad>b</div>"),
-            Spaces(23) + "<div data-ad>b</div>");
+  EXPECT_EQ(any.Apply("<div data-ad=\"1\">a</div><div data-ad>b</div>"),
+            Spaces(24) + "<div data-ad>b</div>");
   CRewriter valueOnly("<content tag=\"div\" attribvalue=\"ad\"/>");
   EXPECT_EQ(valueOnly.Apply("<div id=ad>a</div><div =ad>b</div>"),
             "<div id=ad>a</div><div =ad>b</div>");
@@ -168,10 +179,13 @@ TEST(ContentRewrite, AnElementLeftOpenIsRemovedFromTheFollowingPieces) {
   EXPECT_EQ(rewriter.Apply("w</DIV>tail<div>keep</div>"), Spaces(7) + "tail<div>keep</div>");
   EXPECT_EQ(rewriter.Apply("<div>untouched</div>"), "<div>untouched</div>");
 
-  // The depth is not reset between pieces of a stream that the caller does not
-  // mark as a new message; a later element in the piece that closes stores 0.
+  // The depth is not reset between pieces unless the caller marks a new message; a
+  // later element in the piece that closes stores 0.
   rewriter.Apply("<div id=tpa>");
   EXPECT_EQ(rewriter.Apply("HTTP/1.1 200 OK\r\n\r\n<p>x</p>"), Spaces(27));
+  rewriter.StartMessage();
+  EXPECT_EQ(rewriter.Apply("<p>x</p></div>"), "<p>x</p></div>");
+  rewriter.Apply("<div id=tpa>");
   EXPECT_EQ(rewriter.Apply("</div><div id=tpa>x</div>"), Spaces(25));
   EXPECT_EQ(rewriter.Depth(0), 0);
 

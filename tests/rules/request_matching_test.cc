@@ -60,7 +60,7 @@ TEST(RequestMatching, AllowSearchesTheWholePieceOrAHeaderValue) {
   // with one, the tests are those on a URL, made on the header's value.
   const std::pair<const char*, bool> cases[] = {
       {"<allow contains=\"FRIEND.org\"/>", true},
-      {"<allow prefix=\"host: www\"/>", true},
+      {"<ALLOW prefix=\"host: www\"/>", true},
       {"<allow suffix=\"x.js\"/>", true},
       {"<allow contains=\"nowhere\" prefix=\"GET\"/>", false},
       {"<allow/>", false},
@@ -85,7 +85,7 @@ TEST(RequestMatching, AllowSearchesTheWholePieceOrAHeaderValue) {
 
 TEST(RequestMatching, RequestTestsTheUrlToken) {
   EXPECT_FALSE(Blocks("<request prefix=\"/a/\"/>", "GET /a/ HTTP/1.1\r\n"));  // strictly shorter
-  EXPECT_TRUE(Blocks("<request Prefix=\"/A/\"/>", "GET /a/x HTTP/1.1\r\n"));
+  EXPECT_TRUE(Blocks("<REQUEST Prefix=\"/A/\"/>", "GET /a/x HTTP/1.1\r\n"));
   EXPECT_TRUE(Blocks("<request contains=\"/a/\"/>", "GET /a/ HTTP/1.1\r\n"));
   EXPECT_TRUE(Blocks("<request suffix=\".js\"/>", kRequest));  // the URL ends in .JS
   EXPECT_FALSE(Blocks("<request suffix=\".js\"/>", "GET /x.js?v=1 HTTP/1.1\r\n"));
@@ -99,15 +99,20 @@ TEST(RequestMatching, RequestTestsTheUrlToken) {
   EXPECT_FALSE(Blocks("<request contains=\"/a\"/>", "GET /a/x HTTP/1.1\r\n", {.isRequest = true}));
   // Spaces end the token; CR and LF do not.
   EXPECT_TRUE(Blocks("<request contains=\"/a\r\nhost\"/>", "GET   /a\r\nHost: x\r\n"));
-  // Responses are never tested against request conditions, nor requests against response ones.
+  // Responses are never tested against request conditions, nor requests against response
+  // ones; an allow exempts requests only, and a piece not marked as a message start
+  // matches no condition.
   EXPECT_FALSE(Blocks("<request contains=\"/\"/>", kResponse, kResponsePiece));
   EXPECT_FALSE(Blocks("<response contains=\"get\"/>", kRequest));
+  EXPECT_TRUE(
+      Blocks("<allow contains=\"body\"/><response contains=\"body\"/>", kResponse, kResponsePiece));
+  EXPECT_FALSE(Blocks("<response contains=\"body\"/>", kResponse, {}));
 }
 
 TEST(RequestMatching, ResponseTestsHeaderValuesTheWholePieceOrTheRequestUrl) {
   // The value stops at its first space, so it is "text/html;".
   EXPECT_TRUE(
-      Blocks("<response HEADER=\"Content-Type\" suffix=\"HTML;\"/>", kResponse, kResponsePiece));
+      Blocks("<Response HEADER=\"Content-Type\" suffix=\"HTML;\"/>", kResponse, kResponsePiece));
   EXPECT_FALSE(
       Blocks("<response header=\"content-type\" contains=\"utf-8\"/>", kResponse, kResponsePiece));
   // The header name is found anywhere, also inside the body and without a colon.
@@ -146,6 +151,13 @@ TEST(RequestMatching, TheFirstMatchingRuleBlocksAndLaterContentIsNotApplied) {
   EXPECT_EQ(outcome.verdict.blocked, 0);
   EXPECT_EQ(outcome.text.find("Host:"), std::string::npos);  // rule 1 is "other"
   EXPECT_EQ(outcome.text.find("GET"), 0u);                   // there is no rule 3
+
+  // A later rule reads the URL as an earlier rule's content left it.
+  config = MakeConfig(
+      "<filterrule><enabled>yes</enabled><request contains=\"zz\"/>"
+      "<content contains=\"/ad\" action=\"replace:/ok\"/></filterrule>"
+      "<filterrule><enabled>yes</enabled><request contains=\"/ad\"/></filterrule>");
+  EXPECT_EQ(Filter(*config, "GET /ad HTTP/1.1\r\n", kRequestStart).verdict.blocked, 0);
 }
 
 TEST(RequestMatching, NestedRulesMustHoldTooAndRunOncePerPassingTest) {
