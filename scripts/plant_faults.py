@@ -17,6 +17,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -214,6 +215,8 @@ def main():
     parser.add_argument('--only', nargs='*', help='names of the faults to plant')
     parser.add_argument('--keep-copy', action='store_true', help='keep the copied tree')
     args = parser.parse_args()
+    # A stopped run still puts the planted source back and removes its copy.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit('stopped'))
     faults = [f for f in FAULTS if not args.only or f[0] in args.only]
 
     work = tempfile.mkdtemp(prefix='lumbra-faults-')
