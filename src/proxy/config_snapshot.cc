@@ -3,6 +3,4 @@
 #include "proxy/config_snapshot.h"
 
 CConfigSnapshot::CConfigSnapshot(const CXmlNode& document)
-    : m_settings(ReadProxySettings(document)), m_rules(document) {
-  m_document.CopyFrom(&document);
-}
+    : m_settings(ReadProxySettings(document)), m_rules(document) {}

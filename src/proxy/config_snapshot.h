@@ -4,9 +4,10 @@
 
 #include "proxy/proxy_settings.h"
 #include "rules/rule_set.h"
-#include "xml/xml_node.h"
 
-// The document, its settings and its rules compiled, all read once and never
+class CXmlNode;
+
+// A document's settings and its rules compiled, all read once and never
 // changed afterwards, so any number of workers use them at once without a lock.
 // What a worker's filtering carries from piece to piece is its own CFilterState.
 class CConfigSnapshot {
@@ -16,11 +17,9 @@ class CConfigSnapshot {
   CConfigSnapshot& operator=(const CConfigSnapshot&) = delete;
 
   const CProxySettings& GetSettings() const { return m_settings; }
-  const CXmlNode& GetDocument() const { return m_document; }
   const CRuleSet& GetRules() const { return m_rules; }
 
  private:
-  CXmlNode m_document;
   CProxySettings m_settings;
   CRuleSet m_rules;
 };

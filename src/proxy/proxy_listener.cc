@@ -12,13 +12,11 @@
 #include <thread>
 #include <utility>
 
-#include "config/config_store.h"
 #include "platform/worker_thread.h"
 #include "proxy/browser_connection.h"
 #include "proxy/config_snapshot.h"
 #include "proxy/connection_slots.h"
 #include "proxy/peer_access.h"
-#include "proxy/port_text.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/socket.h"
 
@@ -124,8 +122,7 @@ std::shared_ptr<CProxyListener::CRun> CProxyListener::LaunchRun() {
   run->config = m_config;
   {
     std::lock_guard lock(m_config->lock);
-    run->requestedPort =
-        static_cast<int>(ParsePortText(GetProxyPort(m_config->snapshot->GetDocument())));
+    run->requestedPort = m_config->snapshot->GetSettings().listenPort;
   }
   // The thread's own reference, which the thread takes over when it begins.
   run->threadReference = run;

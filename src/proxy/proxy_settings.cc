@@ -8,6 +8,7 @@
 
 CProxySettings ReadProxySettings(const CXmlNode& document) {
   CProxySettings settings;
+  settings.listenPort = static_cast<int>(ParsePortText(GetProxyPort(document)));
   settings.filterActive = IsFilterEnabled(document) && HasEnabledRule(document);
   settings.allowLocalNetwork = IsLocalNetworkAllowed(document);
   if (!IsCorporateProxyEnabled(document)) return settings;
