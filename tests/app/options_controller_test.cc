@@ -187,34 +187,6 @@ TEST_F(OptionsControllerTest, HideThatCannotListenOrHasNoPortChangesNothing) {
   EXPECT_TRUE(FileHas("port=\"8080\">\r\n   <enabled>no</enabled>"));
 }
 
-// The rows as "text[image]", separators as "-".
-std::string Rows(bool filterEnabled, int recorderState, bool recordEmpty) {
-  std::string rows;
-  for (const CTrayMenuItem& item : BuildTrayMenu(filterEnabled, recorderState, recordEmpty)) {
-    rows += rows.empty() ? "" : "|";
-    rows += item.command ? item.text : "-";
-    if (!item.image.empty()) rows += "[" + item.image + "]";
-  }
-  return rows;
-}
-
-TEST(TrayMenuTest, RowsAndImagesFollowTheRecorderAndFilteringState) {
-  EXPECT_EQ(
-      Rows(true, kRecorderStopped, true),
-      "&Options|-|&Start recorder[icon-recorder-start.png]|&Instant filtering|&Disable|-|&Exit");
-  EXPECT_EQ(Rows(false, kRecorderStopped, false),
-            "&Options|-|&Start recorder[icon-recorder-start.png]|Save record as..."
-            "[icon-save-record.png]|&Instant filtering|&Enable|-|&Exit");
-  EXPECT_EQ(Rows(true, kRecorderRecording, false),
-            "&Options|-|&Pause recorder[icon-recorder-pause.png]|&Stop recorder"
-            "[icon-recorder-stop.png]|&Instant filtering|&Disable|-|&Exit");
-  EXPECT_EQ(Rows(true, kRecorderPaused, true),
-            "&Options|-|Resume recorder[icon-recorder-pause.png]|&Stop recorder"
-            "[icon-recorder-stop.png]|Save record as...[icon-save-record.png]|&Instant "
-            "filtering|&Disable|-|&Exit");
-  EXPECT_EQ(FormatTrayTip(12), "lumbra(12)");
-}
-
 TEST_F(OptionsControllerTest, RecorderCommandsAndSavingTheRecord) {
   COptionsController& controller = Start();
   std::string name, text;

@@ -21,25 +21,6 @@ class StartupShortcutTest : public testing::Test {
   CStartupShortcut m_shortcut;
 };
 
-TEST_F(StartupShortcutTest, CreateExistsRemove) {
-  EXPECT_FALSE(m_shortcut.Exists());
-  EXPECT_TRUE(m_shortcut.Remove()) << "nothing to remove is success";
-  ASSERT_TRUE(m_shortcut.Create());
-  EXPECT_TRUE(m_shortcut.Exists());
-  const std::string text = ReadWholeFile(Entry());
-  EXPECT_NE(text.find("\nName=Run Lumbra\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\nComment=Lumbra shortcun to run the tool when Windows starts\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("\nExec=" + GetProgramPath() + "\n"), std::string::npos);
-
-  // Creating again leaves an entry as it is, even one made for another path.
-  std::ofstream(Entry(), std::ios::binary) << "[Desktop Entry]\nExec=/old/place\n";
-  EXPECT_TRUE(m_shortcut.Create());
-  EXPECT_EQ(ReadWholeFile(Entry()), "[Desktop Entry]\nExec=/old/place\n");
-  EXPECT_TRUE(m_shortcut.Remove());
-  EXPECT_FALSE(m_shortcut.Exists());
-}
-
 TEST_F(StartupShortcutTest, FailuresAreReported) {
   // The configuration home lies under a file: no folder can be made there.
   const std::string file = m_xdg.GetBase() + "/plain-file";

@@ -159,50 +159,6 @@ TEST_F(UpdateCheckTest, EachAnswerGetsItsMessage) {
   EXPECT_FALSE(PathExists(m_programPath + ".update"));
 }
 
-TEST_F(UpdateCheckTest, RequestCarriesTheConfigurationVersionAndLeavesNoTemporaryFile) {
-  CheckWithAnswer("1.0.0.1;7", "7");
-  EXPECT_EQ(TakeOutcome(), std::vector<std::string>{"You are up-to-date."});
-  CheckWithAnswer("1.0.0.1;8", "7");
-  EXPECT_EQ(TakeOutcome(), std::vector<std::string>{
-                               "An upgrade of filters is available at https://lumbra.example/."});
-  EXPECT_EQ(m_server.GetTargets().at(0), "/updates/CurrentVersion.php?version=1.0.0.1;7");
-
-  // A base address without its final slash still names the folder.
-  m_settings.baseUrl = m_server.GetUrl("/updates/");
-  CheckWithAnswer("1.0.0.1;1");
-  EXPECT_EQ(m_server.GetTargets().at(2), "/updates/CurrentVersion.php?version=1.0.0.1;1");
-
-  // The answer went through a "~LUMBRAPHP" file in TMPDIR, removed afterwards.
-  ASSERT_EQ(m_downloadPaths.size(), 3u);
-  EXPECT_EQ(m_downloadPaths[0].rfind(m_tempFolder + "/~LUMBRAPHP", 0), 0u) << m_downloadPaths[0];
-  for (const std::string& path : m_downloadPaths) EXPECT_FALSE(PathExists(path));
-}
-
-TEST_F(UpdateCheckTest, ServerFailuresGetTheAccessMessage) {
-  const std::vector<std::string> access = {
-      "Can't seem to be able to access the Lumbra website. Please check later."};
-  // An error page is no answer.
-  m_server.SetAnswer(kVersionPath, {404, "1.0.0.1;1"});
-  TestConfig config;
-  CheckForUpdate(config.document, m_settings);
-  EXPECT_EQ(TakeOutcome(), access);
-  m_server.SetAnswer(kVersionPath, {500, "1.0.0.1;1"});
-  CheckForUpdate(config.document, m_settings);
-  EXPECT_EQ(TakeOutcome(), access);
-
-  // Nothing listening.
-  m_settings.baseUrl = "http://127.0.0.1:" + std::to_string(FindClosedLoopbackPort()) + "/";
-  CheckForUpdate(config.document, m_settings);
-  EXPECT_EQ(TakeOutcome(), access);
-
-  // No server configured: no request at all.
-  m_settings.baseUrl.clear();
-  std::size_t requests = m_server.GetTargets().size();
-  CheckForUpdate(config.document, m_settings);
-  EXPECT_EQ(TakeOutcome(), access);
-  EXPECT_EQ(m_server.GetTargets().size(), requests);
-}
-
 TEST_F(UpdateCheckTest, YesDownloadsTheBuildAndStartsTheUpdater) {
   // The stub updater records its arguments, one a line, then renames the record
   // into place so the test never reads half of it.

@@ -33,35 +33,6 @@ struct TestConfig {
   }
 };
 
-TEST(ConfigAccessors, SettingsReadAndWrittenWhereTheyAreAndDefaultsWhereTheyAreNot) {
-  TestConfig config;
-  EXPECT_TRUE(IsFilterEnabled(config.document));
-  EXPECT_EQ(GetProxyPort(config.document), "8010");
-  EXPECT_FALSE(IsCorporateProxyEnabled(config.document));
-  EXPECT_EQ(GetCorporateProxyUrl(config.document), "proxy.example.net");
-  EXPECT_EQ(GetRuleCount(config.document), 3);
-  EXPECT_EQ(GetConfigVersion(config.document), 7);
-  EXPECT_TRUE(HasEnabledRule(config.document));
-  SetCorporateProxy(config.document, "", "3128");
-  EXPECT_EQ(GetCorporateProxyUrl(config.document), "");
-  EXPECT_EQ(GetCorporateProxyPort(config.document), "3128");
-
-  // Without the elements: defaults, and only the filter switch adds its element.
-  CXmlNode document(CPooledString("__root__"));
-  CXmlNode* root = document.AddChild(CPooledString("LUMBRA"));
-  EXPECT_FALSE(IsFilterEnabled(document));
-  EXPECT_EQ(GetProxyPort(document), "");
-  EXPECT_EQ(GetConfigVersion(document), 1);
-  SetProxyPort(document, "9000");
-  EnableCorporateProxy(document);
-  SetCorporateProxy(document, "h", "1");
-  EXPECT_EQ(root->GetChildCount(), 0);
-  DisableFilter(document);
-  EnableFilter(document);
-  ASSERT_EQ(root->GetChildCount(), 1);
-  EXPECT_TRUE(IsFilterEnabled(document));
-}
-
 TEST(ConfigAccessors, SwitchesReadYesInAnyCaseAndNothingElse) {
   TestConfig config;
   CXmlNode* enabled = config.root->FindChild("enabled");

@@ -23,11 +23,6 @@ const char kCannotWrite[] =
     "Lumbra cannot save its state in this environment. Configuration resources cannot be "
     "written. (";
 
-std::string SourceFile(const std::string& relative) {
-  const char* sourceDir = std::getenv("LUMBRA_SOURCE_DIR");
-  return std::string(sourceDir != nullptr ? sourceDir : ".") + "/" + relative;
-}
-
 std::vector<std::string> ListFolder(const std::string& path) {
   std::vector<std::string> names;
   DIR* folder = opendir(path.c_str());
@@ -71,54 +66,6 @@ class ConfigStoreTest : public ::testing::Test {
 
   CScopedXdgFolders m_xdg;
 };
-
-TEST_F(ConfigStoreTest, FirstStartWritesTheBuiltInDefault) {
-  CMessageCapture messages;
-  CXmlNode document;
-  ASSERT_TRUE(Load(document));
-  EXPECT_TRUE(messages.GetMessages().empty());
-  EXPECT_EQ(document.GetName().View(), "__root__");
-
-  std::string written = ReadWholeFile(Path());
-  EXPECT_EQ(written, GetDefaultConfigText());
-  EXPECT_EQ(written, ReadWholeFile(SourceFile("resources/default-config.xml")));
-  EXPECT_EQ(ListFolder(Folder()), std::vector<std::string>{"lumbra.xml"});
-
-  EXPECT_EQ(GetProxyPort(document), "8010");
-  EXPECT_EQ(GetRuleCount(document), 10);
-}
-
-TEST_F(ConfigStoreTest, SavingWhatWasLoadedReproducesTheFile) {
-  CXmlNode first;
-  ASSERT_TRUE(Load(first));
-  CXmlNode document;
-  ASSERT_TRUE(Load(document));
-  CMessageCapture messages;
-  SaveConfig(document);
-  EXPECT_TRUE(messages.GetMessages().empty());
-  EXPECT_EQ(ReadWholeFile(Path()), GetDefaultConfigText());
-  EXPECT_EQ(ListFolder(Folder()), std::vector<std::string>{"lumbra.xml"});
-}
-
-TEST_F(ConfigStoreTest, SavedChangesComeBackOnTheNextLoad) {
-  CXmlNode document;
-  ASSERT_TRUE(Load(document));
-  CXmlNode* root = document.FindChild("lumbra");
-  root->RemoveAll();
-  root->AddChild(CPooledString("proxyport"))->SetText(CPooledString("9090"));
-  DisableFilter(document);
-  SaveConfig(document);
-  EXPECT_EQ(ReadWholeFile(Path()),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-            " <lumbra>\r\n"
-            "  <proxyport>9090</proxyport>\r\n"
-            "  <enabled>no</enabled>\r\n"
-            " </lumbra>\r\n");
-  CXmlNode reloaded;
-  ASSERT_TRUE(Load(reloaded));
-  EXPECT_EQ(GetProxyPort(reloaded), "9090");
-  EXPECT_FALSE(IsFilterEnabled(reloaded));
-}
 
 TEST_F(ConfigStoreTest, LoadRemovesLeftoversOfInterruptedSavesOnly) {
   CXmlNode first;
@@ -264,24 +211,6 @@ TEST_F(ConfigStoreTest, FolderThatCannotBeCreatedIsReported) {
                 "Wrong file path. (" + folder + ")",
                 "Lumbra cannot save its state in this environment. Configuration resources "
                 "cannot be compiled."}));
-}
-
-TEST(ShowFileError, MapsTheSystemErrorToItsText) {
-  const std::pair<int, const char*> cases[] = {{ENOTDIR, "Wrong file path."},
-                                               {EPERM, "Access denied."},
-                                               {EDQUOT, "Disk is full."},
-                                               {0, "File Operation could not succeed."}};
-  for (const auto& [error, text] : cases) {
-    CMessageCapture messages;
-    errno = error;
-    ShowFileError("/some/path");
-    errno = error;
-    ShowFileError("");
-    ASSERT_EQ(messages.GetMessages().size(), 2u);
-    EXPECT_EQ(messages.GetMessages()[0].caption, "Lumbra");
-    EXPECT_EQ(messages.GetMessages()[0].text, std::string(text) + " (/some/path)");
-    EXPECT_EQ(messages.GetMessages()[1].text, text);
-  }
 }
 
 }  // namespace

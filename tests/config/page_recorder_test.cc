@@ -150,29 +150,6 @@ TEST(PageRecorder, StateTableAndPageNumbering) {
             std::string(kOpening) + UrlLine(1, "http://d/") + kClosing);
 }
 
-TEST(PageRecorder, SaveWhileRecordingWritesACompleteDocumentAndStops) {
-  CTempFolder folder;
-  CPageRecorder recorder;
-  recorder.SetState(kRecorderRecording);
-  RecordGet(recorder, "http://a/");
-  const std::string path = folder.File("live.xml");
-  EXPECT_TRUE(recorder.SaveRecord(path));
-  EXPECT_EQ(recorder.GetState(), kRecorderStopped);
-  const std::string complete = std::string(kOpening) + UrlLine(1, "http://a/") + kClosing;
-  EXPECT_EQ(ReadWholeFile(path), complete);
-  EXPECT_FALSE(RecordGet(recorder, "http://late/"));
-  EXPECT_EQ(recorder.GetRecordText(), complete);
-
-  // A Stop is a close followed by a state change; a page arriving in between
-  // must not open a second document behind the first.
-  recorder.SetState(kRecorderRecording);
-  RecordGet(recorder, "http://a/");
-  recorder.CloseRecord();
-  EXPECT_FALSE(RecordGet(recorder, "http://between/"));
-  recorder.SetState(kRecorderStopped);
-  EXPECT_EQ(recorder.GetRecordText(), complete);
-}
-
 TEST(PageRecorder, SaveFailuresShowTheirMessages) {
   CTempFolder folder;
   CPageRecorder recorder;

@@ -6,13 +6,6 @@
 
 namespace {
 
-TEST(UserMessages, QuestionWithoutListenerIsEchoedAndAnsweredNo) {
-  testing::internal::CaptureStderr();
-  bool answer = AskYesNo("Lumbra", "Update now?");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Lumbra: Update now? [yes/no]\n");
-  EXPECT_FALSE(answer);
-}
-
 TEST(UserMessages, QuestionListenerAnswersAndIsRestored) {
   std::string asked;
   QuestionListener previous =

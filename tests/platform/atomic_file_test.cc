@@ -49,43 +49,4 @@ TEST(AtomicFile, UncommittedTempFileIsRemovedAndTargetUntouched) {
   EXPECT_EQ(ReadWholeFile(path), "old");
 }
 
-TEST(AtomicFile, LeftoverRemovalSparesTempFilesInUse) {
-  CScopedXdgFolders xdg;
-  const std::string path = xdg.GetBase() + "/file.txt";
-  CTempFile mine(path);
-  ASSERT_TRUE(mine.IsCreated());
-  // The parent of this process is running: its file may be a save in progress.
-  const std::string parents = path + ".tmp." + std::to_string(getppid()) + ".0";
-  const std::string ownEarlier = path + ".tmp." + std::to_string(getpid()) + ".999999";
-  std::ofstream(parents) << "x";
-  std::ofstream(ownEarlier) << "x";
-  RemoveLeftoverTempFiles(path);
-  EXPECT_EQ(access(mine.GetPath().c_str(), F_OK), 0);
-  EXPECT_EQ(access(parents.c_str(), F_OK), 0);
-  EXPECT_NE(access(ownEarlier.c_str(), F_OK), 0);
-  ASSERT_TRUE(mine.Append("new"));
-  EXPECT_TRUE(mine.Commit());
-}
-
-TEST(AtomicFile, ContentWrittenByNameIsCommittedWhole) {
-  CScopedXdgFolders xdg;
-  std::string path = xdg.GetBase() + "/file.txt";
-  CTempFile temp(path);
-  ASSERT_TRUE(temp.IsCreated());
-  std::ofstream(temp.GetPath(), std::ios::binary) << "written by another writer";
-  ASSERT_TRUE(temp.Append("+"));
-  ASSERT_TRUE(temp.Commit());
-  EXPECT_FALSE(temp.Commit());
-  EXPECT_EQ(ReadWholeFile(path), "written by another writer+");
-}
-
-TEST(AtomicFile, MissingFolderFailsWithTheSystemError) {
-  CTempFile temp("/nonexistent-folder-for-lumbra/file.txt");
-  EXPECT_FALSE(temp.IsCreated());
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_FALSE(temp.Append("x"));
-  EXPECT_FALSE(ReplaceFileAtomically("/nonexistent-folder-for-lumbra/file.txt", "x"));
-  EXPECT_EQ(errno, ENOENT);
-}
-
 }  // namespace

@@ -11,17 +11,6 @@ namespace {
 
 const AutostartEntry kEntry{"Run Lumbra", "Starts it", "/usr/bin/lumbra"};
 
-TEST(AutostartEntry, FoldersFollowTheXdgVariables) {
-  CScopedXdgFolders xdg;
-  EXPECT_EQ(GetUserAutostartFolder(), xdg.GetConfigHome() + "/autostart");
-  for (const char* value : {static_cast<const char*>(nullptr), "", "relative/xdg"}) {
-    CScopedEnvironmentVariable dirs("XDG_CONFIG_DIRS", value);
-    EXPECT_EQ(GetSharedAutostartFolder(), "/etc/xdg/autostart");
-  }
-  CScopedEnvironmentVariable dirs("XDG_CONFIG_DIRS", "relative:/first/xdg:/second/xdg");
-  EXPECT_EQ(GetSharedAutostartFolder(), "/first/xdg/autostart");
-}
-
 TEST(AutostartEntry, WritableSharedFolderIsChosen) {
   CScopedXdgFolders xdg;
   std::string shared = xdg.GetBase() + "/xdg";
@@ -61,30 +50,6 @@ TEST(AutostartEntry, TextIsADesktopEntryWithAQuotedProgram) {
       << FormatAutostartEntry(spaced);
   spaced.program = "/opt/100%/lumbra";
   EXPECT_NE(FormatAutostartEntry(spaced).find("\nExec=/opt/100%%/lumbra\n"), std::string::npos);
-}
-
-TEST(AutostartEntry, WriteTestAndRemove) {
-  CScopedXdgFolders xdg;
-  std::string folder = xdg.GetConfigHome() + "/deeper/autostart";
-  EXPECT_FALSE(AutostartEntryExists(folder, "Run Lumbra.desktop"));
-  ASSERT_TRUE(WriteAutostartEntry(folder, "Run Lumbra.desktop", kEntry));
-  EXPECT_TRUE(AutostartEntryExists(folder, "Run Lumbra.desktop"));
-  EXPECT_EQ(ReadWholeFile(folder + "/Run Lumbra.desktop"), FormatAutostartEntry(kEntry));
-  struct stat status {};
-  ASSERT_EQ(stat(folder.c_str(), &status), 0);
-  // Others may read the folder (a shared folder must be readable by all).
-  EXPECT_EQ(status.st_mode & 0555, 0555u);
-
-  EXPECT_TRUE(RemoveAutostartEntry(folder, "Run Lumbra.desktop"));
-  EXPECT_FALSE(AutostartEntryExists(folder, "Run Lumbra.desktop"));
-  EXPECT_TRUE(RemoveAutostartEntry(folder, "Run Lumbra.desktop"));
-
-  // A file where the folder should be.
-  std::ofstream(xdg.GetBase() + "/file") << "x";
-  EXPECT_FALSE(
-      WriteAutostartEntry(xdg.GetBase() + "/file/autostart", "Run Lumbra.desktop", kEntry));
-  EXPECT_FALSE(WriteAutostartEntry("", "Run Lumbra.desktop", kEntry));
-  EXPECT_FALSE(AutostartEntryExists("", "Run Lumbra.desktop"));
 }
 
 }  // namespace

@@ -51,9 +51,4 @@ TEST(ProcessStart, ChildGetsArgumentsAndNothingOfTheCallersState) {
   EXPECT_EQ(WaitForFile(record), "first arg|second|closed\nSigBlk:\t0000000000000000\n");
 }
 
-TEST(ProcessStart, MissingProgramIsAFailure) {
-  CScopedXdgFolders folders;
-  EXPECT_FALSE(StartDetachedProcess(folders.GetBase() + "/no-such-program", {}));
-}
-
 }  // namespace

@@ -32,12 +32,4 @@ TEST(CConfigSnapshot, EachWorkerKeepsItsOwnOpenElements) {
   EXPECT_EQ(first.OpenDepth(0), 0);
 }
 
-TEST(CConfigSnapshot, ReadsTheSettingsOnce) {
-  const auto on = rules_test::MakeDocument(
-      "<filterrule><enabled>yes</enabled><content contains=\"a\"/></filterrule>");
-  EXPECT_TRUE(CConfigSnapshot(*on).GetSettings().filterActive);
-  EXPECT_FALSE(CConfigSnapshot(*rules_test::MakeDocument("", true)).GetSettings().filterActive);
-  EXPECT_FALSE(CConfigSnapshot(CXmlNode()).GetSettings().corporate);
-}
-
 }  // namespace

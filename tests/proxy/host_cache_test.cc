@@ -28,16 +28,6 @@ class HostCacheTest : public ::testing::Test {
   CHostCache cache;
 };
 
-TEST_F(HostCacheTest, DottedAddressIsCachedWithoutLookup) {
-  const auto address = ResolveHost(cache, "192.0.2.7", CountingLookup);
-  ASSERT_TRUE(address);
-  EXPECT_EQ(address->s_addr, Address("192.0.2.7").s_addr);
-  EXPECT_EQ(g_lookups, 0);
-  const auto cached = cache.Find("192.0.2.7");
-  ASSERT_TRUE(cached);
-  EXPECT_EQ(cached->s_addr, address->s_addr);
-}
-
 TEST_F(HostCacheTest, NamesAreLookedUpOnceAndKeyedByteForByte) {
   ASSERT_TRUE(ResolveHost(cache, "example.com", CountingLookup));
   ASSERT_TRUE(ResolveHost(cache, "example.com", CountingLookup));
@@ -68,12 +58,6 @@ TEST_F(HostCacheTest, AddKeepsExistingEntriesAndStopsAtTheBound) {
   EXPECT_FALSE(cache.Find("host" + std::to_string(CHostCache::kMaxEntries + 5)));
   // Past the bound a host still resolves, it is only not remembered.
   EXPECT_TRUE(ResolveHost(cache, "late.example", CountingLookup));
-}
-
-TEST(LookupHostName, LocalhostResolvesToLoopback) {
-  const auto address = LookupHostName("localhost");
-  ASSERT_TRUE(address);
-  EXPECT_EQ(ntohl(address->s_addr) >> 24, 127u);
 }
 
 }  // namespace

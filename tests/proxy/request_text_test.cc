@@ -40,10 +40,6 @@ std::string Normalize(const std::string& text) {
   return std::string(buffer.data(), length);
 }
 
-std::string Url(const std::string& text, bool anyTarget) {
-  return GetRequestUrl(text.c_str(), text.size(), anyTarget);
-}
-
 TEST(ParseHostAndPort, HostLineGivesHostWithoutPortAndPortSplitOff) {
   auto r = ParseHost("GET / HTTP/1.1\r\nHost: example.com\r\n\r\n");
   EXPECT_EQ(r.host, "example.com");
@@ -113,21 +109,6 @@ TEST(ParseHostAndPort, HostTakenOnlyAtStartOfHeaderLine) {
   EXPECT_EQ(ParseHost("POST / HTTP/1.1\nA: b\n\nHost: evil\n", "before").host, "before");
 }
 
-TEST(ParseHostAndPort, LeavesHostAndPortWhereNothingIsFound) {
-  auto r = ParseHost("GET / HTTP/1.1\r\nAccept: */*\r\n\r\n", "kept", 81);
-  EXPECT_EQ(r.host, "kept");
-  EXPECT_EQ(r.port, 81);
-  // A Host value without a following line end (a request cut short).
-  EXPECT_EQ(ParseHost("GET / HTTP/1.1\r\nHost: example.com", "kept").host, "kept");
-  EXPECT_EQ(ParseHost("GET / HTTP/1.1\r\nHost:", "kept").host, "kept");
-  // Ports out of range or too long to count never change the port.
-  r = ParseHost("CONNECT h:99999999999999999999 HTTP/1.1\r\nHost: h:70000\r\n\r\n", "", 81);
-  EXPECT_EQ(r.host, "h");
-  EXPECT_EQ(r.port, 81);
-  EXPECT_EQ(ParseHost("CONNECT h:0 HTTP/1.1\r\nHost: h\r\n\r\n", "", 81).port, 81);
-  EXPECT_EQ(ParseHost("CONNECT h:44x HTTP/1.1\r\nHost: h\r\n\r\n", "", 81).port, 81);
-}
-
 TEST(ParseHostAndPort, Ipv6LiteralsLoseTheirBracketsAndAreNeverMisSplit) {
   auto r = ParseHost("GET / HTTP/1.1\r\nHost: [::1]:8080\r\n\r\n");
   EXPECT_EQ(r.host, "::1");
@@ -146,60 +127,6 @@ TEST(ParseHostAndPort, Ipv6LiteralsLoseTheirBracketsAndAreNeverMisSplit) {
   EXPECT_EQ(r.port, 443);
 
   EXPECT_EQ(ParseHost("GET http://[::1]:81/ HTTP/1.1\r\nHost: [::1]:81\r\n\r\n").port, 81);
-}
-
-TEST(GetRequestUrl, AnyTargetFlagAndHttpFilter) {
-  EXPECT_EQ(Url("GET /a?b HTTP/1.1\r\nHost: h\r\n\r\n", true), "/a?b");
-  EXPECT_EQ(Url("GET /a?b HTTP/1.1\r\nHost: h\r\n\r\n", false), "");
-  EXPECT_EQ(Url("CONNECT h:443 HTTP/1.1\r\n\r\n", true), "h:443");
-  EXPECT_EQ(Url("CONNECT h:443 HTTP/1.1\r\n\r\n", false), "");
-  EXPECT_EQ(Url("GET HtTp://h/x HTTP/1.1\r\n\r\n", false), "HtTp://h/x");
-  EXPECT_EQ(Url("GET https://h/x HTTP/1.1\r\n\r\n", false), "");
-  // No "\r\n": no line to read.
-  EXPECT_EQ(Url("GET http://h/x HTTP/1.1\n\n", true), "");
-  EXPECT_EQ(Url("GETNOBLANK\r\n", true), "");
-  // A NUL ends the text before its line end.
-  const char withNul[] = "GET http://h/\0x HTTP/1.1\r\n";
-  EXPECT_EQ(GetRequestUrl(withNul, sizeof withNul - 1, true), "");
-}
-
-TEST(NormalizeRequest, AbsoluteFormBecomesOriginForm) {
-  EXPECT_EQ(Normalize("GET http://example.com/a/b?c=d HTTP/1.1\r\nHost: example.com\r\n\r\n"),
-            "GET /a/b?c=d HTTP/1.1\r\nHost: example.com\r\n\r\n");
-  EXPECT_EQ(Normalize("GET http://example.com HTTP/1.1\r\nHost: example.com\r\n\r\n"),
-            "GET / HTTP/1.1\r\nHost: example.com\r\n\r\n");
-  EXPECT_EQ(Normalize("GET http://example.com?q=1 HTTP/1.0\r\n\r\n"), "GET /?q=1 HTTP/1.0\r\n\r\n");
-  EXPECT_EQ(Normalize("HEAD HTTP://EXAMPLE.COM/X HTTP/1.1\r\n\r\n"), "HEAD /X HTTP/1.1\r\n\r\n");
-  EXPECT_EQ(Normalize("POST  https://h/p   HTTP/1.1\r\n\r\nbody"),
-            "POST  /p   HTTP/1.1\r\n\r\nbody");
-}
-
-TEST(NormalizeRequest, OtherTargetsStayAsTheyAre) {
-  for (const std::string request :
-       {"GET /a/b?c=http://x/y HTTP/1.1\r\nHost: h\r\n\r\n",
-        "CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\n\r\n",
-        "OPTIONS * HTTP/1.1\r\nHost: h\r\n\r\n", "GET /redirect?to=http://x/ HTTP/1.1\r\n\r\n",
-        "GET 1http://h/x HTTP/1.1\r\n\r\n", "GET http:/h/x HTTP/1.1\r\n\r\n",
-        "GET http://h/x\r\n\r\n", "GET http://h/x HTTP/1.1"}) {
-    EXPECT_EQ(Normalize(request), request);
-  }
-}
-
-TEST(NormalizeRequest, BlankedHeaderLinesAreDropped) {
-  EXPECT_EQ(Normalize("GET / HTTP/1.1\r\nHost: h\r\n       : gzip, deflate\r\nAccept: */*\r\n\r\n"),
-            "GET / HTTP/1.1\r\nHost: h\r\nAccept: */*\r\n\r\n");
-  // Two adjacent blanked lines, a name-less line and a line blanked whole.
-  EXPECT_EQ(Normalize("GET / HTTP/1.1\r\nA: 1\r\n   : x\r\n  : y\r\nB: 2\r\n: z\r\n      \r\n"
-                      "C: 3\r\n\r\n"),
-            "GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\n\r\n");
-  // Also when the target is cut, and when it has a port (nothing to cut).
-  EXPECT_EQ(Normalize("GET http://h/x HTTP/1.1\r\n   : x\r\nA: 1\r\n\r\n"),
-            "GET /x HTTP/1.1\r\nA: 1\r\n\r\n");
-  EXPECT_EQ(Normalize("CONNECT h:443 HTTP/1.1\r\nHost: h:443\r\n  : x\r\n\r\n"),
-            "CONNECT h:443 HTTP/1.1\r\nHost: h:443\r\n\r\n");
-  // Named lines, lines starting with other text and a last line without "\r\n" stay.
-  const std::string kept = "GET / HTTP/1.1\r\nA:\r\n x: folded\r\n\tB: 1\r\n   : tail";
-  EXPECT_EQ(Normalize(kept), kept);
 }
 
 TEST(NormalizeRequest, BodyAndBytesAfterNulAreKept) {

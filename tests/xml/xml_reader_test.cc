@@ -60,30 +60,6 @@ std::string Describe(const CXmlNode& node) {
   return text + ")";
 }
 
-TEST_F(XmlReaderTest, TextInMemoryReadsLikeAFileHoldingIt) {
-  const std::string inputs[] = {
-      "<?xml version=\"1.0\"?>\r\n<lumbra>\r\n <filterrule\r\n name=\"a&amp;b\">"
-      "<allow contains=\"&lt;x&#233;\"/>\r\n<enabled>yes</enabled></filterrule>\r\n</lumbra>\r\n",
-      "<a v=\"one\ntwo\">x\ny</a><!-- a\ncomment -->",
-      "<a>\n<b <c>",
-      "<a></b></b>",
-      std::string("<a>x\0<b>\n<c/></a>", 17),
-      ""};
-  for (const std::string& text : inputs) {
-    for (const bool showErrors : {true, false}) {
-      SCOPED_TRACE(text);
-      const bool fromFile = Load(text, showErrors, true);
-      const std::string fileTree = Describe(m_document);
-      const std::vector<Message> fileMessages = m_messages;
-      m_document.RemoveAll();
-      m_messages.clear();
-      EXPECT_EQ(LoadXmlText(text, showErrors, m_document), fromFile);
-      EXPECT_EQ(Describe(m_document), fileTree);
-      EXPECT_EQ(m_messages, fileMessages);
-    }
-  }
-}
-
 TEST_F(XmlReaderTest, TagsGiveStartAndEndTokensAndBuildTheTree) {
 
   ASSERT_TRUE(Load("<a>yes</a>"));
@@ -121,16 +97,6 @@ TEST_F(XmlReaderTest, TagsGiveStartAndEndTokensAndBuildTheTree) {
   EXPECT_EQ(m_document.GetChild(1)->GetName().View(), "x\ty");
   EXPECT_EQ(m_document.FindChild("X\tY")->GetText().View(), "t");
   EXPECT_EQ(m_document.FindChild("A")->FindChild("D"), m_document.GetChild(0)->GetChild(1));
-  EXPECT_TRUE(m_messages.empty());
-}
-
-TEST_F(XmlReaderTest, DeclarationsAndProcessingInstructionsAddNothing) {
-  ASSERT_TRUE(
-      Load("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!DOCTYPE lumbra>\r\n"
-           "<lumbra>\r\n <enabled>yes</enabled>\r\n</lumbra>\r\n"));
-  ASSERT_EQ(m_document.GetChildCount(), 1);
-  EXPECT_EQ(m_document.GetAttributeCount(), 0);
-  EXPECT_EQ(m_document.GetChild(0)->FindChild("ENABLED")->GetText().View(), "yes");
   EXPECT_TRUE(m_messages.empty());
 }
 

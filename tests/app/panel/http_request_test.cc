@@ -10,28 +10,6 @@ RequestReadResult Parse(std::string_view text, CHttpRequest& request) {
   return ParseRequestHead(text, request, bodyStart, bodyLength);
 }
 
-TEST(HttpRequestTest, ReadsOriginAndAbsoluteFormTargets) {
-  CHttpRequest request;
-  std::size_t bodyStart = 0, bodyLength = 0;
-  const std::string text =
-      "POST /api/command?x=1 HTTP/1.1\r\nHost: 127.0.0.1:8010\r\n"
-      "content-length: 8\r\nX-Lumbra-Token:  abc \r\n\r\n{\"id\":2}";
-  ASSERT_EQ(ParseRequestHead(text, request, bodyStart, bodyLength), RequestReadResult::kComplete);
-  EXPECT_EQ(request.method, "POST");
-  EXPECT_EQ(request.path, "/api/command");
-  EXPECT_TRUE(request.targetAuthority.empty());
-  EXPECT_EQ(*request.FindHeader("host"), "127.0.0.1:8010");
-  EXPECT_EQ(*request.FindHeader("X-LUMBRA-TOKEN"), "abc");
-  EXPECT_EQ(request.FindHeader("Origin"), nullptr);
-  EXPECT_EQ(text.substr(bodyStart, bodyLength), "{\"id\":2}");
-
-  CHttpRequest proxied;
-  ASSERT_EQ(Parse("GET http://localhost:8010 HTTP/1.1\nHost: localhost:8010\n\n", proxied),
-            RequestReadResult::kComplete);
-  EXPECT_EQ(proxied.path, "/");
-  EXPECT_EQ(proxied.targetAuthority, "localhost:8010");
-}
-
 TEST(HttpRequestTest, RefusesMalformedOrUnboundedRequests) {
   for (const char* text : {
            "GET / HTTP/1.1\r\nHost: a\r\n",                 // no end of the header block
