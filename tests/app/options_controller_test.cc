@@ -107,30 +107,6 @@ class OptionsControllerTest : public ::testing::Test {
   std::unique_ptr<COptionsController> m_controller;
 };
 
-TEST_F(OptionsControllerTest, InitialisationReadsTheFileListensAndStaysHidden) {
-  m_shell.autorunExists = true;
-  COptionsController& controller = Start();
-  const COptionsView view = controller.GetView();
-  EXPECT_EQ(view.form.port, std::to_string(m_port));
-  EXPECT_EQ(view.form.corporateUrl, "proxy.invalid");
-  EXPECT_EQ(view.form.corporatePort, "8080");
-  EXPECT_FALSE(view.form.corporateEnabled);
-  EXPECT_TRUE(view.autorunChecked);
-  EXPECT_TRUE(view.enabled && view.trayIconOn);
-  EXPECT_FALSE(view.mayShow || view.visible);
-  // The nameless rule gets no item; the others carry their rule's index.
-  ASSERT_EQ(view.rules.size(), 2u);
-  EXPECT_EQ(view.rules[0].id, 0);
-  EXPECT_EQ(view.rules[0].text, "window.open");
-  EXPECT_TRUE(view.rules[0].checked);
-  EXPECT_EQ(view.rules[1].id, 2);
-  EXPECT_FALSE(view.rules[1].checked);
-  EXPECT_TRUE(ConnectLoopback(m_port).IsOpen());
-
-  EXPECT_TRUE(controller.Command(TrayCommand::kShowOptions));
-  EXPECT_TRUE(controller.GetView().mayShow && controller.GetView().visible);
-}
-
 TEST_F(OptionsControllerTest, HideSavesTheFormAndTheRuleToggles) {
   COptionsController& controller = Start();
   controller.Command(TrayCommand::kShowOptions);
@@ -187,46 +163,6 @@ TEST_F(OptionsControllerTest, HideThatCannotListenOrHasNoPortChangesNothing) {
   EXPECT_TRUE(FileHas("port=\"8080\">\r\n   <enabled>no</enabled>"));
 }
 
-TEST_F(OptionsControllerTest, RecorderCommandsAndSavingTheRecord) {
-  COptionsController& controller = Start();
-  std::string name, text;
-  auto deliver = [&](const std::string& fileName, const std::string& record) {
-    name = fileName;
-    text = record;
-    return true;
-  };
-  EXPECT_EQ(controller.SaveRecord(deliver).message, "Nothing to write on disk.");
-  EXPECT_EQ(name, "");
-
-  const auto state = [&] { return controller.GetView().recorderState; };
-  controller.Command(TrayCommand::kStartOrPauseRecorder);
-  EXPECT_EQ(state(), kRecorderRecording);
-  m_recorder.RecordPage("http://a.example/", {}, {}, {}, {});
-  controller.Command(TrayCommand::kStartOrPauseRecorder);
-  EXPECT_EQ(state(), kRecorderPaused);
-  controller.Command(TrayCommand::kStopRecorder);
-  EXPECT_EQ(state(), kRecorderStopped);
-  // Stopping again must not close the record a second time.
-  controller.Command(TrayCommand::kStopRecorder);
-
-  // A delivery that fails keeps the number.
-  EXPECT_FALSE(
-      controller.SaveRecord([](const std::string&, const std::string&) { return false; }).ok);
-  EXPECT_TRUE(controller.SaveRecord(deliver).ok);
-  EXPECT_EQ(name, "record1.xml");
-  EXPECT_NE(text.find("source=\"http://a.example/\""), std::string::npos) << text;
-  EXPECT_EQ(text.find("</tarvisk>"), text.rfind("</tarvisk>"));
-
-  // Saving while recording stops the recorder and delivers a whole document.
-  controller.Command(TrayCommand::kStartOrPauseRecorder);
-  m_recorder.RecordPage("http://b.example/", {}, {}, {}, {});
-  EXPECT_TRUE(controller.SaveRecord(deliver).ok);
-  EXPECT_EQ(name, "record2.xml");
-  EXPECT_EQ(state(), kRecorderStopped);
-  EXPECT_NE(text.find("</tarvisk>"), std::string::npos) << text;
-  EXPECT_EQ(text.find("a.example"), std::string::npos) << "a new start empties the record";
-}
-
 TEST_F(OptionsControllerTest, ReloadTakesTheFileButShowsOnlyAfterOptions) {
   COptionsController& controller = Start();
   WriteConfig("<lumbra><enabled>no</enabled></lumbra></lumbra>");
@@ -248,25 +184,6 @@ TEST_F(OptionsControllerTest, ReloadTakesTheFileButShowsOnlyAfterOptions) {
   EXPECT_TRUE(controller.Hide(Form(std::to_string(m_port))).ok);
   controller.Command(TrayCommand::kReload);
   EXPECT_TRUE(controller.GetView().visible);
-}
-
-TEST_F(OptionsControllerTest, InstantFilteringIsOneDialogOverTheHistory) {
-  COptionsController& controller = Start();
-  m_recorder.GetUrlHistory().Add("http://old.example/");
-  m_recorder.GetUrlHistory().Add("http://new.example/");
-  std::vector<std::string> urls, second;
-  ASSERT_TRUE(controller.OpenInstantFiltering(urls));
-  EXPECT_EQ(urls, (std::vector<std::string>{"http://new.example/", "http://old.example/"}));
-  EXPECT_FALSE(controller.OpenInstantFiltering(second));
-  EXPECT_TRUE(controller.GetView().instantFilteringOpen);
-
-  // Cancel, and OK with an empty URL, change nothing.
-  const std::string before = FileText();
-  EXPECT_TRUE(controller.CloseInstantFiltering(true, "http://new.example/", true));
-  EXPECT_FALSE(controller.GetView().instantFilteringOpen);
-  EXPECT_FALSE(controller.CloseInstantFiltering(false, "http://new.example/", true));
-  EXPECT_TRUE(FilterInstantly("", true));
-  EXPECT_EQ(FileText(), before);
 }
 
 TEST_F(OptionsControllerTest, InstantFilteringFillsPersonalRules) {

@@ -9,21 +9,6 @@
 
 namespace {
 
-TEST(StringPool, InternsOnceCaseSensitiveAndKeepsEveryTextAsTheTableGrows) {
-  CStringPool pool;
-  const char* first = pool.Intern("abc");
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(pool.Intern(std::string("ab") + "c"), first);
-  EXPECT_NE(pool.Intern("ABC"), first);
-  EXPECT_EQ(pool.Intern(static_cast<const char*>(nullptr)), nullptr);
-  EXPECT_EQ(CStringPool::StoredLength(first), 3u);
-  EXPECT_EQ(pool.Lookup("missing"), nullptr);
-  std::vector<const char*> stored;
-  for (int i = 0; i < 1000; ++i) stored.push_back(pool.Intern("text" + std::to_string(i)));
-  for (int i = 0; i < 1000; ++i) EXPECT_EQ(pool.Lookup("text" + std::to_string(i)), stored[i]);
-  EXPECT_EQ(pool.Lookup("abc"), first);
-}
-
 // Two threads intern overlapping sets of texts while the table grows many times:
 // no text may be lost and each text must have exactly one stored copy.
 TEST(StringPool, ConcurrentInterningKeepsOneCopyPerText) {

@@ -56,24 +56,6 @@ TEST(ParseHostAndPort, HostLineGivesHostWithoutPortAndPortSplitOff) {
   EXPECT_EQ(r.port, 80);
 }
 
-TEST(ParseHostAndPort, ConnectGoesToItsTarget) {
-  // What every current browser sends.
-  auto r = ParseHost("CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\n\r\n");
-  EXPECT_EQ(r.host, "example.com");
-  EXPECT_EQ(r.port, 443);
-  EXPECT_TRUE(r.isConnect);
-  // The target names the tunnel's end, whatever the Host line says.
-  EXPECT_EQ(ParseHost("CONNECT a.test:443 HTTP/1.1\r\nHost: b.test\r\n\r\n").host, "a.test");
-
-  r = ParseHost("connect example.com:8443 HTTP/1.1\r\nHost: example.com\r\n\r\n");
-  EXPECT_EQ(r.host, "example.com");
-  EXPECT_EQ(r.port, 8443);
-  EXPECT_TRUE(r.isConnect);
-
-  // Only the exact token counts as CONNECT.
-  EXPECT_FALSE(ParseHost("CONNECTX h:1 HTTP/1.1\r\nHost: h\r\n\r\n").isConnect);
-}
-
 TEST(ParseHostAndPort, AbsoluteTargetDecidesTheServerNotTheHostLine) {
   auto r = ParseHost("GET http://name:8080/x HTTP/1.1\r\nHost: name\r\n\r\n");
   EXPECT_EQ(r.host, "name");

@@ -60,46 +60,6 @@ std::string Describe(const CXmlNode& node) {
   return text + ")";
 }
 
-TEST_F(XmlReaderTest, TagsGiveStartAndEndTokensAndBuildTheTree) {
-
-  ASSERT_TRUE(Load("<a>yes</a>"));
-  ASSERT_EQ(m_document.GetChildCount(), 1);
-  EXPECT_EQ(m_document.GetChild(0)->GetName().View(), "a");
-  EXPECT_EQ(m_document.GetChild(0)->GetText().View(), "yes");
-  EXPECT_EQ(m_document.GetChild(0)->GetParent(), &m_document);
-
-  ASSERT_TRUE(Load("<a x='1' y=\"2\"/>"));
-  CXmlNode* a = m_document.FindChild("a");
-  ASSERT_NE(a, nullptr);
-  ASSERT_EQ(a->GetAttributeCount(), 2);
-  EXPECT_EQ(a->GetAttributeName(0).View(), "x");
-  EXPECT_EQ(a->GetAttributeValue(0).View(), "1");
-  EXPECT_EQ(a->GetAttributeName(1).View(), "y");
-  EXPECT_EQ(a->GetAttributeValue(1).View(), "2");
-  EXPECT_EQ(a->GetChildCount(), 0);
-
-  // A tag may go on in the next line after its name or between attributes.
-  ASSERT_TRUE(
-      Load("<lumbra>\r\n <filterrule\r\n   name=\"ads\"\r\n enabled='no' >\r\n"
-           "</filterrule></lumbra>\r\n"));
-  CXmlNode* rule = m_document.FindChild("lumbra")
-                       ? m_document.FindChild("lumbra")->FindChild("filterrule")
-                       : nullptr;
-  ASSERT_NE(rule, nullptr);
-  EXPECT_EQ(rule->GetAttribute("name").View(), "ads");
-  EXPECT_EQ(rule->GetAttribute("enabled").View(), "no");
-  EXPECT_TRUE(m_messages.empty());
-
-  // An end tag closes the open element whatever it names; a tab is part of a name.
-  ASSERT_TRUE(Load("<a><b></c><d/></a>\n<x\ty>t</x\ty>"));
-  ASSERT_EQ(m_document.GetChildCount(), 2);
-  EXPECT_EQ(m_document.GetChild(0)->GetChildCount(), 2);
-  EXPECT_EQ(m_document.GetChild(1)->GetName().View(), "x\ty");
-  EXPECT_EQ(m_document.FindChild("X\tY")->GetText().View(), "t");
-  EXPECT_EQ(m_document.FindChild("A")->FindChild("D"), m_document.GetChild(0)->GetChild(1));
-  EXPECT_TRUE(m_messages.empty());
-}
-
 TEST_F(XmlReaderTest, AttributeValues) {
   // A value split over lines keeps its line breaks as CR LF, also a break right
   // after the opening quote and a blank line inside it.
