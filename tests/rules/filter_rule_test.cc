@@ -24,9 +24,8 @@ TEST(FilterRule, EnabledOnlyWhenTheEnabledChildSaysYesAndSetEnabledChangesOrAppe
     EXPECT_EQ(node->GetChildCount(), 2);
     EXPECT_FALSE(rule.IsEnabled());
   }
-  EXPECT_FALSE(CFilterRule(nullptr).IsEnabled());
-  EXPECT_TRUE(CFilterRule(nullptr).GetName().IsEmpty());
   CFilterRule(nullptr).SetEnabled(true);  // changes nothing and does not crash
+  EXPECT_FALSE(CFilterRule(nullptr).IsEnabled());
 }
 
 }  // namespace
