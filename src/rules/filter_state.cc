@@ -11,6 +11,6 @@ void CFilterState::Fit(std::size_t count) {
 
 std::string_view CFilterState::KeepValue(int level, std::string_view value) {
   const auto index = static_cast<std::size_t>(level);
-  if (m_keptValues.size() <= index) m_keptValues.resize(index + 1);
-  return m_keptValues[index].assign(value);
+  while (m_keptValues.size() <= index) m_keptValues.push_back(std::make_unique<std::string>());
+  return m_keptValues[index]->assign(value);
 }

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,7 +26,8 @@ class CFilterState {
 
  private:
   std::vector<std::int32_t> m_openDepths;
-  // A deque, so that growing it for a deeper level leaves the values kept for
-  // the levels above in place.
-  std::deque<std::string> m_keptValues;
+  // Each value in a block of its own, so that growing the list for a deeper level
+  // leaves the values kept for the levels above in place; an empty list, as most
+  // connections keep, costs no allocation.
+  std::vector<std::unique_ptr<std::string>> m_keptValues;
 };
