@@ -36,7 +36,6 @@ TEST(RequestMatching, NothingHappensWithFilteringOffNoEnabledRuleOrAnAllowedRequ
   const std::string disabled =
       "<filterrule><enabled>no</enabled><request contains=\"example\"/>"
       "<content contains=\"referer\"/></filterrule>";
-  auto on = MakeConfig(rule);
   const PieceFlags allowed{.startsMessage = true, .isRequest = true, .allowed = true};
   std::pair<std::unique_ptr<rules_test::CCompiledConfig>, PieceFlags> cases[] = {
       {MakeConfig(rule, false), kRequestStart},
@@ -50,8 +49,9 @@ TEST(RequestMatching, NothingHappensWithFilteringOffNoEnabledRuleOrAnAllowedRequ
     EXPECT_EQ(outcome.verdict.blocked + outcome.verdict.modified, 0);
     EXPECT_EQ(outcome.text, kRequest);
   }
-  EXPECT_EQ(FilterTraffic(nullptr, 5, kRequestStart, "", on->rules, on->state).blocked, 0);
-  EXPECT_FALSE(IsAllowed(*on, "", ""));
+  rules_test::CCompiledConfig& on = *cases[3].first;
+  EXPECT_EQ(FilterTraffic(nullptr, 5, kRequestStart, "", on.rules, on.state).blocked, 0);
+  EXPECT_FALSE(IsAllowed(on, "", ""));
 }
 
 TEST(RequestMatching, AllowSearchesTheWholePieceOrAHeaderValue) {
@@ -152,11 +152,11 @@ TEST(RequestMatching, TheFirstMatchingRuleBlocksAndLaterContentIsNotApplied) {
   EXPECT_EQ(outcome.text.find("Host:"), std::string::npos);  // rule 1 is "other"
   EXPECT_EQ(outcome.text.find("GET"), 0u);                   // there is no rule 3
 
-  // A later rule reads the URL as an earlier rule's content left it.
+  // A later rule reads the URL as an earlier rule's content left it: here "/".
   config = MakeConfig(
       "<filterrule><enabled>yes</enabled><request contains=\"zz\"/>"
-      "<content contains=\"/ad\" action=\"replace:/ok\"/></filterrule>"
-      "<filterrule><enabled>yes</enabled><request contains=\"/ad\"/></filterrule>");
+      "<content contains=\"/ad\" action=\"replace:/ x\"/></filterrule>"
+      "<filterrule><enabled>yes</enabled><request contains=\"x\"/></filterrule>");
   EXPECT_EQ(Filter(*config, "GET /ad HTTP/1.1\r\n", kRequestStart).verdict.blocked, 0);
 }
 

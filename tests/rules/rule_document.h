@@ -36,9 +36,8 @@ inline std::unique_ptr<CXmlNode> MakeDocument(std::string_view rules, bool filte
   return document;
 }
 
-inline std::unique_ptr<CCompiledConfig> MakeConfig(std::string_view rules,
-                                                   bool filterEnabled = true) {
-  return std::make_unique<CCompiledConfig>(MakeDocument(rules, filterEnabled));
+inline std::unique_ptr<CCompiledConfig> MakeConfig(std::string_view rules, bool enabled = true) {
+  return std::make_unique<CCompiledConfig>(MakeDocument(rules, enabled));
 }
 
 // One enabled rule holding `conditions`.
@@ -47,24 +46,14 @@ inline std::unique_ptr<CCompiledConfig> MakeRule(std::string_view conditions) {
                     "</filterrule>");
 }
 
-// A received piece of traffic: exactly `length` bytes and the 0 byte after them,
-// in a block of exactly that size, so AddressSanitizer catches any access beyond.
-class CTrafficBuffer {
- public:
-  explicit CTrafficBuffer(std::string_view bytes)
-      : m_bytes(std::make_unique<char[]>(bytes.size() + 1)), m_length(bytes.size()) {
-    bytes.copy(m_bytes.get(), bytes.size());
-    m_bytes[m_length] = '\0';
-  }
-  char* Data() { return m_bytes.get(); }
-  std::size_t Length() const { return m_length; }
-  std::string Text() const { return std::string(m_bytes.get(), m_length); }
-  char Terminator() const { return m_bytes[m_length]; }
-
- private:
-  std::unique_ptr<char[]> m_bytes;
-  std::size_t m_length;
-};
+// A received piece of traffic: its bytes and the 0 byte after them, in a block of
+// exactly that size, so AddressSanitizer catches any access beyond.
+inline std::unique_ptr<char[]> MakeBuffer(std::string_view bytes) {
+  auto buffer = std::make_unique<char[]>(bytes.size() + 1);
+  bytes.copy(buffer.get(), bytes.size());
+  buffer[bytes.size()] = '\0';
+  return buffer;
+}
 
 struct Outcome {
   FilterVerdict verdict;
@@ -74,18 +63,18 @@ struct Outcome {
 // One piece through FilterTraffic with the configuration's own filter state.
 inline Outcome Filter(CCompiledConfig& config, std::string_view traffic, const PieceFlags& flags,
                       std::string_view url = "http://www.example.com/a/x.js") {
-  CTrafficBuffer buffer(traffic);
+  const std::unique_ptr<char[]> buffer = MakeBuffer(traffic);
   Outcome outcome;
   outcome.verdict =
-      FilterTraffic(buffer.Data(), buffer.Length(), flags, url, config.rules, config.state);
-  EXPECT_EQ(buffer.Terminator(), '\0');
-  outcome.text = buffer.Text();
+      FilterTraffic(buffer.get(), traffic.size(), flags, url, config.rules, config.state);
+  EXPECT_EQ(buffer[traffic.size()], '\0');
+  outcome.text.assign(buffer.get(), traffic.size());
   return outcome;
 }
 
 inline bool IsAllowed(CCompiledConfig& config, std::string_view traffic, std::string_view url) {
-  CTrafficBuffer buffer(traffic);
-  return IsRequestAllowed(buffer.Data(), buffer.Length(), url, config.rules, config.state);
+  return IsRequestAllowed(MakeBuffer(traffic).get(), traffic.size(), url, config.rules,
+                          config.state);
 }
 
 }  // namespace rules_test

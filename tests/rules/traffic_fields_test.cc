@@ -8,12 +8,11 @@
 
 namespace {
 
-using rules_test::CTrafficBuffer;
-
 TEST(HeaderValueReader, GivesFindHeaderValuesAnswersUntilTheTextIsWrittenTo) {
-  CTrafficBuffer buffer(
-      "HTTP/1.1 200 OK\r\nContent-Type: Text/HTML\r\nX-Empty:\r\n\r\n<p>content-type</p>");
-  CTrafficText text(buffer.Data(), buffer.Length());
+  const std::string_view bytes =
+      "HTTP/1.1 200 OK\r\nContent-Type: Text/HTML\r\nX-Empty:\r\n\r\n<p>content-type</p>";
+  const auto buffer = rules_test::MakeBuffer(bytes);
+  CTrafficText text(buffer.get(), bytes.size());
   CHeaderValueReader reader;
   for (int round = 0; round < 2; ++round) {
     for (const char* name : {"content-type", "x-empty", "server", "http/1.1"}) {
