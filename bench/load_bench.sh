@@ -69,9 +69,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-read -r origin_port tinyproxy_port lumbra_port baseline_port < <(python3 -c '
+read -r origin_port tinyproxy_port lumbra_port baseline_port lists_port < <(python3 -c '
 import socket
-sockets = [socket.socket() for _ in range(4)]
+sockets = [socket.socket() for _ in range(5)]
 for s in sockets: s.bind(("127.0.0.1", 0))
 print(*(s.getsockname()[1] for s in sockets))')
 origin="127.0.0.1:$origin_port"
@@ -162,6 +162,28 @@ start_lumbra() {
   wait_for_port "$port" "${pids[$target]}" "$target" "$work/$target/output.log"
 }
 
+# Lumbra once more, with a generated list of 200,000 domains enabled, for the cost of looking up
+# every request's host in it; it returns once the list is loaded.
+list_domains=200000
+start_lumbra_with_list() {
+  local folder="$work/lists/config/Lumbra_Corvane" loaded=""
+  python3 -c 'import sys
+with open(sys.argv[1], "w") as f:
+    for i in range(int(sys.argv[2])):
+        f.write(f"0.0.0.0 host{i}.ads{i % 97}.example\n")' "$work/domains.txt" "$list_domains"
+  start_lumbra lists
+  sed -i "s|</lumbra>|<blocklists><list name=\"bench\" url=\"file://$work/domains.txt\" enabled=\"yes\"/></blocklists></lumbra>|" \
+    "$folder/lumbra.xml"
+  kill -HUP "${pids[lists]}"
+  for _ in $(seq 1 120); do
+    loaded=$(curl -s --max-time 5 "http://127.0.0.1:$lists_port/api/state" |
+      python3 -c 'import json, sys; print(sum(l["domains"] for l in json.load(sys.stdin)["blockLists"]))' 2>/dev/null || true)
+    [ "$loaded" = "$list_domains" ] && return 0
+    sleep 0.5
+  done
+  fail "the list of $list_domains domains was not loaded (state says ${loaded:-nothing})"
+}
+
 # curl arguments that send a request to the origin directly or through a proxy port.
 proxy_arguments() {
   [ -n "$1" ] && echo "-x http://127.0.0.1:$1"
@@ -194,7 +216,7 @@ show_filtering() {
     "window.open calls $(count_matches "$pattern_open" "$original") -> $(count_matches "$pattern_open" "$filtered")"
 }
 
-declare -A result pids binaries=([lumbra]="$lumbra_binary" [baseline]="$baseline_binary")
+declare -A result pids binaries=([lumbra]="$lumbra_binary" [baseline]="$baseline_binary" [lists]="$lumbra_binary")
 
 # start_profile TARGET KEY / stop_profile: a machine-wide perf record around one of Lumbra's
 # measurements, when BENCH_PROFILE names a folder.
@@ -244,6 +266,7 @@ target_port() {
     tinyproxy) echo "$tinyproxy_port" ;;
     lumbra) echo "$lumbra_port" ;;
     baseline) echo "$baseline_port" ;;
+    lists) echo "$lists_port" ;;
   esac
 }
 
@@ -337,7 +360,7 @@ measure_all() {
   echo "Measuring memory with $held_connections held connections..."
   for target in tinyproxy "${lumbras[@]}"; do run_held_connections "$target"; done
   echo "Measuring the 1 KiB page with 50 connections..."
-  for target in "${targets[@]}"; do run_wrk "$target" 50 /small.html small; done
+  for target in "${targets[@]}" lists; do run_wrk "$target" 50 /small.html small; done
   echo "Measuring the 200 KiB page with 20 connections, three rounds..."
   for round in 1 2 3; do
     for target in "${targets[@]}"; do run_wrk "$target" 20 "$page_target" "page$round"; done
@@ -418,6 +441,11 @@ print_table() {
   print_row "1 KiB page, 50 conn: p50 ms" small.p50
   print_row "1 KiB page, 50 conn: p99 ms" small.p99 "<= 0.5 x tinyproxy" "$(meets "$small_p99_ratio" "<=" 0.5)"
   print_row "1 KiB page, 50 conn: errors" small.errors
+  local lists_ratio
+  lists_ratio=$(ratio "${result[lists.small.rps]}" "${result[lumbra.small.rps]}")
+  # shellcheck disable=SC2059
+  printf "$row_format" "  with $list_domains listed domains" "" "" "" "${result[lists.small.rps]}" "" "" \
+    ">= 0.95 x without: $lists_ratio" "$(meets "$lists_ratio" ">=" 0.95)"
   print_row "200 KiB page, median of 3: MB/s" page.mbs ">= 0.35 x direct" "$(meets "$page_ratio" ">=" 0.35)"
   print_row "200 KiB page, 20 conn: errors" page.errors
   print_row "100 MiB file, median of 3: MB/s" big.mbs ">= 0.4 x direct" "$(meets "$big_ratio" ">=" 0.4)"
@@ -459,10 +487,11 @@ load_at_start=$(cut -d ' ' -f 1-3 /proc/loadavg)
 start_origin
 start_tinyproxy
 for target in "${lumbras[@]}"; do start_lumbra "$target"; done
-for target in "${targets[@]}"; do check_route "$target" "$(target_port "$target")"; done
+start_lumbra_with_list
+for target in "${targets[@]}" lists; do check_route "$target" "$(target_port "$target")"; done
 show_filtering
 measure_all
-for target in "${lumbras[@]}"; do
+for target in "${lumbras[@]}" lists; do
   kill -0 "${pids[$target]}" 2>/dev/null ||
     { cat "$work/$target/output.log" >&2; fail "$target ended during the run (see its output above)"; }
 done

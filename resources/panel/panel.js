@@ -112,6 +112,8 @@ function render() {
   renderOptions();
   renderInstantFilter();
   showNextDialog();
+  // Other parts of the page (the block lists) draw themselves from the same state.
+  document.dispatchEvent(new CustomEvent('lumbra-state', { detail: state }));
 }
 
 function renderTray() {

@@ -44,6 +44,7 @@ void COptionsController::TakeConfigLocked(const CXmlNode& document) {
   // after the file switched it off would open the proxy again on the next Hide.
   m_form.allowLocalNetwork = IsLocalNetworkAllowed(m_document);
   m_enabled = IsFilterEnabled(m_document);
+  m_blockLists.Configure(GetBlockLists(m_document));
 }
 
 bool COptionsController::Initialize() {
@@ -294,6 +295,8 @@ COptionsView COptionsController::GetView() const {
   view.recordNumber = m_recordNumber;
   view.instantFilteringOpen = m_instantFilter.IsOpen();
   view.instantFilteringUrls = m_instantFilter.GetUrls();
+  view.blockLists = GetBlockLists(m_document);
+  view.blockListStatus = m_blockLists.GetStatus();
   return view;
 }
 

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/block_list_updater.h"
 #include "app/instant_filtering.h"
 #include "app/rules_menu.h"
 #include "app/tray_menu.h"
@@ -60,6 +61,9 @@ struct COptionsView {
   int recordNumber = 1;
   bool instantFilteringOpen = false;
   std::vector<std::string> instantFilteringUrls;
+  // The configured block lists and, beside each, what loading and fetching it gave.
+  std::vector<CBlockListEntry> blockLists;
+  std::vector<CBlockListStatus> blockListStatus;
 };
 
 // Owns the configuration document, the proxy listener and the dialog state, and
@@ -109,11 +113,20 @@ class COptionsController {
   // dialog is open.
   bool CloseInstantFiltering(bool cancel, std::string_view url, bool allow);
 
+  // Block lists: each change is saved at once and the lists are loaded again in
+  // the background; a new list is fetched.
+  CActionResult AddBlockList(std::string_view name, std::string_view url);
+  bool RemoveBlockList(int index);
+  bool SetBlockListEnabled(int index, bool enabled);
+  void UpdateBlockLists();
+
   COptionsView GetView() const;
   int GetListeningPort() const;
 
  private:
   void TakeConfigLocked(const CXmlNode& document);
+  // Saves the document and hands its lists to the updater.
+  void ApplyBlockListChange();
   void SetTrayIconFromEnabled();
   CActionResult ListenOnConfiguredPort(bool portChanged);
   void RestoreConfig(const CXmlNode& saved);
@@ -143,4 +156,5 @@ class COptionsController {
   CMenuButton m_rulesMenu;
   CInstantFilterDialog m_instantFilter;
   std::shared_ptr<std::atomic<bool>> m_updateRunning;
+  CBlockListUpdater m_blockLists;
 };

@@ -1,4 +1,4 @@
-// Existence test for files and folders.
+// Existence and age of files and folders.
 #include "platform/file_status.h"
 
 #include <sys/stat.h>
@@ -7,4 +7,10 @@ bool PathExists(const std::string& path) {
   if (path.empty()) return false;
   struct stat status {};
   return stat(path.c_str(), &status) == 0;
+}
+
+std::optional<std::int64_t> GetFileModifiedTime(const std::string& path) {
+  struct stat status {};
+  if (path.empty() || stat(path.c_str(), &status) != 0) return std::nullopt;
+  return static_cast<std::int64_t>(status.st_mtime);
 }

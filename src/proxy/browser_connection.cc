@@ -6,8 +6,10 @@
 #include <string_view>
 #include <utility>
 
+#include "blocklists/active_block_lists.h"
 #include "config/page_recorder.h"
 #include "platform/worker_thread.h"
+#include "proxy/block_counters.h"
 #include "proxy/connection_slots.h"
 #include "proxy/error_answer.h"
 #include "proxy/host_cache.h"
@@ -152,7 +154,7 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
   bool allowed = false;
   // A blocked request is closed without an answer; its server is never contacted.
   // The answers owed before it still reach the browser first.
-  if (!PrepareRequest(head, sendLength, url, allowed) ||
+  if (!PrepareRequest(head, sendLength, url, target.host, allowed) ||
       (!m_settings.corporate && target.host.empty())) {
     m_order->WaitUntilAllAnswered();
     return false;
@@ -207,19 +209,32 @@ bool CBrowserConnection::HandOverOwnRequest(char* head, const CRequestTarget& ta
   return true;
 }
 
-bool CBrowserConnection::PrepareRequest(char* head, std::size_t& headLength, const std::string& url,
-                                        bool& allowed) {
-  const CRequestHead framing = m_stream.GetRequestHead();
-  const CTerminatedText terminated(head, headLength);
-  bool modified = false;
+bool CBrowserConnection::PassesFilters(char* head, std::size_t headLength, const std::string& url,
+                                       std::string_view host, bool& allowed, bool& modified) {
   if (m_settings.filterActive) {
     const CRuleSet& rules = m_config->GetRules();
     allowed = IsRequestAllowed(head, headLength, url, rules, m_filterState);
     const PieceFlags flags{.startsMessage = true, .isRequest = true, .allowed = allowed};
     const FilterVerdict verdict = FilterTraffic(head, headLength, flags, url, rules, m_filterState);
-    if (verdict.blocked) return false;
     modified = verdict.modified != 0;
+    if (verdict.blocked) {
+      GetBlockCounters().Count(BlockedBy::kRules, host);
+      return false;
+    }
   }
+  // The lists apply while filtering is on, rules or none; a request that a rule
+  // allows is exempt from them as from the rules.
+  if (!m_settings.filterEnabled || allowed || !GetActiveBlockLists().IsBlocked(host)) return true;
+  GetBlockCounters().Count(BlockedBy::kLists, host);
+  return false;
+}
+
+bool CBrowserConnection::PrepareRequest(char* head, std::size_t& headLength, const std::string& url,
+                                        std::string_view host, bool& allowed) {
+  const CRequestHead framing = m_stream.GetRequestHead();
+  const CTerminatedText terminated(head, headLength);
+  bool modified = false;
+  if (!PassesFilters(head, headLength, url, host, allowed, modified)) return false;
   CPageRecorder& recorder = GetPageRecorder();
   if (recorder.GetState() == kRecorderRecording) {
     const std::size_t recorded = headLength + RecordableBodyLength(headLength);

@@ -75,7 +75,11 @@ class CBrowserConnection {
   bool HandOverOwnRequest(char* head, const CRequestTarget& target);
   // Rules, recorder, history and, on a direct connection, origin form. False when
   // a rule blocks the request.
-  bool PrepareRequest(char* head, std::size_t& headLength, const std::string& url, bool& allowed);
+  bool PrepareRequest(char* head, std::size_t& headLength, const std::string& url,
+                      std::string_view host, bool& allowed);
+  // The rules, then the block lists; true when the request may go on.
+  bool PassesFilters(char* head, std::size_t headLength, const std::string& url,
+                     std::string_view host, bool& allowed, bool& modified);
   // The part of a body already received that the recorder may read with the head.
   std::size_t RecordableBodyLength(std::size_t headLength) const;
   // The server connection for `target` (the corporate proxy in that mode), opened

@@ -9,7 +9,8 @@
 CProxySettings ReadProxySettings(const CXmlNode& document) {
   CProxySettings settings;
   settings.listenPort = static_cast<int>(ParsePortText(GetProxyPort(document)));
-  settings.filterActive = IsFilterEnabled(document) && HasEnabledRule(document);
+  settings.filterEnabled = IsFilterEnabled(document);
+  settings.filterActive = settings.filterEnabled && HasEnabledRule(document);
   settings.allowLocalNetwork = IsLocalNetworkAllowed(document);
   if (!IsCorporateProxyEnabled(document)) return settings;
   std::string url = GetCorporateProxyUrl(document);

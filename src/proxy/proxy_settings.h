@@ -8,6 +8,8 @@ class CXmlNode;
 struct CProxySettings {
   // The port the listener asks for (0: any the system picks).
   int listenPort = 0;
+  // Filtering is switched on: the block lists apply.
+  bool filterEnabled = false;
   // Filtering is on and at least one rule is enabled: only then are the rules run.
   bool filterActive = false;
   // Every request goes to the corporate proxy at this host and port.

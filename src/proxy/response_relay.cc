@@ -1,6 +1,7 @@
 // The response relay: one server's answers, framed, back to the browser in turn.
 #include <cstring>
 
+#include "proxy/block_counters.h"
 #include "proxy/image_chunk.h"
 #include "proxy/relay_worker.h"
 #include "proxy/request_text.h"
@@ -124,6 +125,7 @@ bool CRelayWorker::FilterPiece(char* bytes, std::size_t length) {
                   .blocked;
   }
   bytes[length] = following;
+  if (blocked) GetBlockCounters().Count(BlockedBy::kRules, HostOfUrl(m_answer.url));
   return !blocked;
 }
 

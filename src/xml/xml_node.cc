@@ -83,6 +83,14 @@ CXmlNode* CXmlNode::AddChild(const CPooledString& name) {
   return m_children.back().get();
 }
 
+void CXmlNode::RemoveChild(int index) {
+  if (index < 0 || index >= GetChildCount()) return;
+  std::unique_ptr<CXmlNode> child = std::move(m_children[index]);
+  m_children.erase(m_children.begin() + index);
+  // A deep subtree goes the same flat way as RemoveAll's.
+  child->RemoveAll();
+}
+
 void CXmlNode::RemoveAll() {
   m_attributes.clear();
   // Detach the subtree into a flat work list so that no destructor recurses.

@@ -46,6 +46,8 @@ class CXmlNode {
   // Appends a new child; nullptr when memory is exhausted.
   CXmlNode* AddChild(const CPooledString& name);
 
+  // Drops child `index` with its subtree; nothing when there is no such child.
+  void RemoveChild(int index);
   // Drops every attribute and child; name and text stay.
   void RemoveAll();
   // Takes the other node's name and text and appends copies of its attributes and

@@ -34,9 +34,10 @@ def wait_until(condition, timeout=WAIT, step=0.02):
     return condition()
 
 
-def make_config(port, rules="", enabled=True, corporate=None):
+def make_config(port, rules="", enabled=True, corporate=None, extra=""):
     """A lumbra.xml with filtering on or off, the given filterrule elements and,
-    when `corporate` is (host, port), that upstream proxy enabled."""
+    when `corporate` is (host, port), that upstream proxy enabled; `extra` is more
+    elements of "lumbra"."""
     corporate_host, corporate_port = corporate or ("proxy.invalid", 8080)
     return (
         '<?xml version="1.0" encoding="UTF-8"?>\r\n'
@@ -48,6 +49,7 @@ def make_config(port, rules="", enabled=True, corporate=None):
         f"   <enabled>{'yes' if corporate else 'no'}</enabled>\r\n"
         "  </corporateproxy>\r\n"
         f"  <filterrules>\r\n{rules}\r\n  </filterrules>\r\n"
+        f"{extra}"
         " </lumbra>\r\n"
     )
 
@@ -59,17 +61,17 @@ def rule(body, name="test"):
 class Lumbra:
     """build/lumbra running with its own configuration and runtime folders."""
 
-    def __init__(self, rules="", enabled=True, corporate=None, port=None):
+    def __init__(self, rules="", enabled=True, corporate=None, port=None, extra="", env=None):
         self.folder = tempfile.mkdtemp(prefix="lumbra-e2e-")
         self.port = port or free_port()
         config_folder = os.path.join(self.folder, "config", "Lumbra_Corvane")
         os.makedirs(config_folder)
         os.makedirs(os.path.join(self.folder, "runtime"))
         with open(os.path.join(config_folder, "lumbra.xml"), "w", newline="") as f:
-            f.write(make_config(self.port, rules, enabled, corporate))
+            f.write(make_config(self.port, rules, enabled, corporate, extra))
         self.env = dict(os.environ,
                         XDG_CONFIG_HOME=os.path.join(self.folder, "config"),
-                        XDG_RUNTIME_DIR=os.path.join(self.folder, "runtime"))
+                        XDG_RUNTIME_DIR=os.path.join(self.folder, "runtime"), **(env or {}))
         self.process = None
         self.output = ""
 

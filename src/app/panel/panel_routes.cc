@@ -158,6 +158,41 @@ CHttpResponse AnswerDialog(CPanelExchange& exchange) {
   return Ok();
 }
 
+CHttpResponse AddBlockList(CPanelExchange& exchange) {
+  const auto body = ParseJsonObject(exchange.request.body);
+  if (!body) return BadRequest();
+  const CActionResult result = exchange.controller.AddBlockList(
+      GetJsonText(*body, "name").value_or(""), GetJsonText(*body, "url").value_or(""));
+  return Outcome(result, 400);
+}
+
+std::optional<int> ListIndexOf(const nlohmann::json& body) {
+  const auto index = GetJsonInteger(body, "index");
+  if (!index || *index < 0 || *index > 0xFFFF) return std::nullopt;
+  return static_cast<int>(*index);
+}
+
+CHttpResponse RemoveBlockList(CPanelExchange& exchange) {
+  const auto body = ParseJsonObject(exchange.request.body);
+  const auto index = body ? ListIndexOf(*body) : std::nullopt;
+  if (!index || !exchange.controller.RemoveBlockList(*index)) return BadRequest();
+  return Ok();
+}
+
+CHttpResponse EnableBlockList(CPanelExchange& exchange) {
+  const auto body = ParseJsonObject(exchange.request.body);
+  const auto index = body ? ListIndexOf(*body) : std::nullopt;
+  const auto enabled = body ? GetJsonBool(*body, "enabled") : std::nullopt;
+  if (!index || !enabled || !exchange.controller.SetBlockListEnabled(*index, *enabled))
+    return BadRequest();
+  return Ok();
+}
+
+CHttpResponse UpdateBlockLists(CPanelExchange& exchange) {
+  exchange.controller.UpdateBlockLists();
+  return Ok();
+}
+
 // Every route of the panel. Reading routes answer GET (and HEAD); every route
 // that changes anything is a POST that needs the token.
 constexpr CPanelRoute kRoutes[] = {
@@ -172,6 +207,10 @@ constexpr CPanelRoute kRoutes[] = {
     {"POST", "/api/instant-filter/open", false, RouteAccess::kChange, OpenInstantFiltering},
     {"POST", "/api/instant-filter/close", false, RouteAccess::kChange, CloseInstantFiltering},
     {"POST", "/api/dialog", false, RouteAccess::kChange, AnswerDialog},
+    {"POST", "/api/blocklists/add", false, RouteAccess::kChange, AddBlockList},
+    {"POST", "/api/blocklists/remove", false, RouteAccess::kChange, RemoveBlockList},
+    {"POST", "/api/blocklists/enable", false, RouteAccess::kChange, EnableBlockList},
+    {"POST", "/api/blocklists/update", false, RouteAccess::kChange, UpdateBlockLists},
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/panel/panel_json.h"
+#include "proxy/block_counters.h"
 
 namespace {
 
@@ -55,6 +56,35 @@ json InstantFilteringJson(const COptionsView& view) {
   return {{"open", true}, {"urls", ToJsonTexts(view.instantFilteringUrls)}};
 }
 
+json BlockListsJson(const COptionsView& view) {
+  json lists = json::array();
+  for (std::size_t index = 0; index < view.blockLists.size(); ++index) {
+    const CBlockListEntry& list = view.blockLists[index];
+    const CBlockListStatus status =
+        index < view.blockListStatus.size() ? view.blockListStatus[index] : CBlockListStatus{};
+    lists.push_back({{"index", index},
+                     {"name", ToJsonText(list.name)},
+                     {"url", ToJsonText(list.url)},
+                     {"enabled", list.enabled},
+                     {"domains", status.domains},
+                     {"exceptions", status.exceptions},
+                     {"skipped", status.skipped},
+                     {"updatedAt", status.updatedAt ? json(*status.updatedAt) : json(nullptr)},
+                     {"error", ToJsonText(status.error)},
+                     {"fetching", status.fetching}});
+  }
+  return lists;
+}
+
+// The counters since start; the page shows the ten most blocked hosts.
+json BlockedJson() {
+  const CBlockCountsView counts = GetBlockCounters().GetView(10);
+  json hosts = json::array();
+  for (const CBlockedHost& host : counts.topHosts)
+    hosts.push_back({{"host", ToJsonText(host.host)}, {"count", host.count}});
+  return {{"byRules", counts.byRules}, {"byLists", counts.byLists}, {"topHosts", hosts}};
+}
+
 }  // namespace
 
 std::string BuildPanelStateJson(const COptionsView& view,
@@ -75,6 +105,8 @@ std::string BuildPanelStateJson(const COptionsView& view,
         {"recordNumber", view.recordNumber}}},
       {"dialogs", DialogsJson(dialogs)},
       {"instantFiltering", InstantFilteringJson(view)},
+      {"blockLists", BlockListsJson(view)},
+      {"blocked", BlockedJson()},
   };
   return DumpJson(state);
 }
