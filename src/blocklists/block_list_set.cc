@@ -1,6 +1,9 @@
 // Every enabled block list's names in one read-only matcher.
 #include "blocklists/block_list_set.h"
 
+#include <array>
+#include <cstdint>
+
 #include "blocklists/block_list_line.h"
 #include "blocklists/domain_hash.h"
 
@@ -10,21 +13,57 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsLineBreak(char c) { return c == '\n' || c == '\r'; }
 
+// The suffixes of a host still to look up, gathered so that the memory of all
+// their table slots is fetched at once rather than one cache miss after another.
+class CSuffixBatch {
+ public:
+  explicit CSuffixBatch(const CDomainSet& names, std::string_view host)
+      : m_names(names), m_host(host) {}
+
+  bool IsFull() const { return m_count == m_starts.size(); }
+
+  void Add(std::size_t start, std::uint64_t hash) {
+    m_names.PrefetchSlot(hash);
+    m_starts[m_count] = start;
+    m_hashes[m_count] = hash;
+    ++m_count;
+  }
+
+  // Whether one of the gathered suffixes is in the set; empties the batch.
+  bool TakeAnyFound() {
+    const std::size_t count = m_count;
+    m_count = 0;
+    for (std::size_t i = 0; i < count; ++i)
+      if (m_names.ContainsHashed(m_host.substr(m_starts[i]), m_hashes[i])) return true;
+    return false;
+  }
+
+ private:
+  const CDomainSet& m_names;
+  std::string_view m_host;
+  std::array<std::size_t, 8> m_starts{};
+  std::array<std::uint64_t, 8> m_hashes{};
+  std::size_t m_count = 0;
+};
+
 // Whether `host` or one of its parent domains is in `names`. Walks the host from
-// its end, hashing as it goes, and tests each suffix that starts after a dot:
+// its end, hashing as it goes, and looks up each suffix that starts after a dot:
 // a bare top-level label is never stored (every name holds a dot).
 bool HoldsHostOrParent(const CDomainSet& names, std::string_view host) {
+  CSuffixBatch batch(names, host);
   CSuffixHash hash;
   bool passedDot = false;
   for (std::size_t i = host.size(); i > 0; --i) {
     const char c = host[i - 1];
     if (c == '.') {
-      if (passedDot && names.ContainsHashed(host.substr(i), hash.Get())) return true;
+      if (passedDot) batch.Add(i, hash.Get());
+      if (batch.IsFull() && batch.TakeAnyFound()) return true;
       passedDot = true;
     }
     hash.Prepend(c);
   }
-  return passedDot && names.ContainsHashed(host, hash.Get());
+  if (passedDot) batch.Add(0, hash.Get());
+  return batch.TakeAnyFound();
 }
 
 }  // namespace

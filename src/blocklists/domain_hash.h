@@ -5,16 +5,15 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/ascii.h"
-
-// The hash of a growing suffix of a name, letters folded to lower case. Kept
+// The hash of a growing suffix of a name, regardless of letter case. Kept
 // inline: a lookup prepends every byte of the host it tests.
 class CSuffixHash {
  public:
-  // Extends the suffix hashed so far by the byte before it.
-  void Prepend(char c) {
-    m_state = (m_state ^ static_cast<unsigned char>(AsciiToLower(c))) * kPrime;
-  }
+  // Extends the suffix hashed so far by the byte before it. Setting bit 0x20
+  // folds every capital to its small letter in one step; the few other bytes it
+  // merges ('@' and '`', '_' and DEL...) only share a hash, and the set compares
+  // the bytes themselves.
+  void Prepend(char c) { m_state = (m_state ^ (static_cast<unsigned char>(c) | 0x20u)) * kPrime; }
 
   // The hash of the suffix so far, every bit depending on every byte, since the
   // set takes its slot index from the low bits and a check tag from the high ones.

@@ -25,6 +25,12 @@ class CDomainSet {
   // callers that hash many names in one pass.
   bool ContainsHashed(std::string_view name, std::uint64_t hash) const;
 
+  // Starts fetching the slot where a name of this hash would begin its search,
+  // so that several lookups can wait on memory at once.
+  void PrefetchSlot(std::uint64_t hash) const {
+    if (!m_slots.empty()) __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]);
+  }
+
   std::size_t GetSize() const { return m_size; }
   bool IsEmpty() const { return m_size == 0; }
 
