@@ -137,10 +137,9 @@ void CBlockListUpdater::Configure(std::vector<CBlockListEntry> lists) {
     m_fetchPending = true;
   }
   ForgetRemoved(before, lists);
-  if (first) {
-    Load(lists);
-    m_thread = std::thread(&CBlockListUpdater::Run, this);
-  }
+  if (first) Load(lists);
+  // Without a list there is nothing to fetch or load again: no thread until there is.
+  if (!m_thread.joinable() && !lists.empty()) m_thread = std::thread(&CBlockListUpdater::Run, this);
   m_wake.notify_all();
 }
 

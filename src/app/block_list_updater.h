@@ -47,8 +47,9 @@ bool IsBlockListUrl(const std::string& url);
 // "<configuration folder>/lists/<hash of the url>.txt"; empty without the folder.
 std::string GetBlockListCachePath(const std::string& url);
 
-// Owns one background thread that fetches and loads. Every method may be called
-// from any thread and returns at once, except the first Configure.
+// Owns one background thread, started with the first list, that fetches and
+// loads. Every method may be called from any thread and returns at once, except
+// the first Configure.
 class CBlockListUpdater {
  public:
   explicit CBlockListUpdater(BlockListFetcher fetch = FetchBlockList,

@@ -43,8 +43,8 @@ async function checkUpdate(page, origin) {
   check(text.includes('An update of binaries is available.') && text.includes('1.0.0.9 (Spring build)'),
     `the Yes/No question shows in the page (${text.trim().replace(/\s+/g, ' ')})`);
   check(await page.getByRole('button', { name: 'Yes' }).isVisible()
-    && await page.getByRole('button', { name: 'No' }).isVisible(), 'the question has Yes and No');
-  await page.getByRole('button', { name: 'No' }).click();
+    && await page.getByRole('button', { name: 'No', exact: true }).isVisible(), 'the question has Yes and No');
+  await page.getByRole('button', { name: 'No', exact: true }).click();
   await box.waitFor({ state: 'hidden' });
   check(await waitForState(page, (state) => state.dialogs.length === 0), 'No answered the question');
   check(!origin.requests.some((url) => url.startsWith('/Update.php')), 'No downloads nothing');
