@@ -185,20 +185,25 @@ CBlockListUpdater::CWork CBlockListUpdater::TakeWork() {
 
 void CBlockListUpdater::Load(const std::vector<CBlockListEntry>& lists) {
   auto set = std::make_shared<CBlockListSet>();
-  std::map<std::string, BlockListCounts> counts;
+  std::map<std::string, CBlockListStatus> loaded;
   for (const CBlockListEntry& list : lists) {
-    if (!list.enabled || counts.count(list.url) != 0) continue;
+    if (!list.enabled || loaded.count(list.url) != 0) continue;
     const std::string path = GetBlockListCachePath(list.url);
-    counts[list.url] = set->AddListText(ReadWholeFile(path));
-  }
-  m_target.Replace(std::move(set));
-  std::lock_guard<std::mutex> hold(m_lock);
-  for (const auto& [url, taken] : counts) {
-    CBlockListStatus& status = m_status[url];
+    const BlockListCounts taken = set->AddListText(ReadWholeFile(path));
+    CBlockListStatus& status = loaded[list.url];
     status.domains = taken.domains;
     status.exceptions = taken.exceptions;
     status.skipped = taken.skipped;
-    status.updatedAt = GetFileModifiedTime(GetBlockListCachePath(url));
+    status.updatedAt = GetFileModifiedTime(path);
+  }
+  m_target.Replace(std::move(set));
+  std::lock_guard<std::mutex> hold(m_lock);
+  for (const auto& [url, fresh] : loaded) {
+    CBlockListStatus& status = m_status[url];
+    status.domains = fresh.domains;
+    status.exceptions = fresh.exceptions;
+    status.skipped = fresh.skipped;
+    status.updatedAt = fresh.updatedAt;
   }
 }
 

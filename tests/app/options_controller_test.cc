@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -18,8 +16,6 @@
 #include "support/scoped_xdg_folders.h"
 
 namespace {
-
-using namespace std::chrono_literals;
 
 constexpr char kRules[] =
     "<filterrule name=\"window.open\"><enabled>yes</enabled></filterrule>\r\n"
@@ -37,15 +33,10 @@ std::string ConfigText(int port, const std::string& rules = kRules, const char* 
 struct CFakeShell {
   bool autorunExists = false;
   bool autorunSucceeds = true;
-  std::atomic<int> updateChecks{0};
-  std::atomic<bool> releaseUpdate{true};
 
   CShellServices Services() {
     return {[this] { return autorunExists; }, [this](bool) { return autorunSucceeds; },
-            [this](const CXmlNode&) {
-              ++updateChecks;
-              while (!releaseUpdate) std::this_thread::sleep_for(1ms);
-            }};
+            [](const CXmlNode&) {}};
   }
 };
 
@@ -163,29 +154,6 @@ TEST_F(OptionsControllerTest, HideThatCannotListenOrHasNoPortChangesNothing) {
   EXPECT_TRUE(FileHas("port=\"8080\">\r\n   <enabled>no</enabled>"));
 }
 
-TEST_F(OptionsControllerTest, ReloadTakesTheFileButShowsOnlyAfterOptions) {
-  COptionsController& controller = Start();
-  WriteConfig("<lumbra><enabled>no</enabled></lumbra></lumbra>");
-  controller.Command(TrayCommand::kReload);
-  EXPECT_TRUE(controller.GetView().enabled);
-  EXPECT_EQ(controller.GetView().rules.size(), 2u);
-  EXPECT_FALSE(m_messages.GetTexts().empty()) << "a broken file is reported and kept out";
-
-  WriteConfig(
-      ConfigText(m_port, "<filterrule name=\"fresh\"><enabled>yes</enabled></filterrule>", "no"));
-  EXPECT_TRUE(controller.Command(TrayCommand::kReload));
-  COptionsView view = controller.GetView();
-  EXPECT_FALSE(view.mayShow || view.visible);
-  EXPECT_FALSE(view.enabled || view.trayIconOn);
-  ASSERT_EQ(view.rules.size(), 1u);
-  EXPECT_EQ(view.rules[0].text, "fresh");
-
-  controller.Command(TrayCommand::kShowOptions);
-  EXPECT_TRUE(controller.Hide(Form(std::to_string(m_port))).ok);
-  controller.Command(TrayCommand::kReload);
-  EXPECT_TRUE(controller.GetView().visible);
-}
-
 TEST_F(OptionsControllerTest, InstantFilteringFillsPersonalRules) {
   COptionsController& controller = Start();
   EXPECT_TRUE(FilterInstantly("good.example/", true));
@@ -224,24 +192,6 @@ TEST_F(OptionsControllerTest, AutorunReportsFailuresAndKeepsTheUsersChoice) {
             "Failed to add the shortcut to Lumbra in the Windows startup menu. Probably a "
             "privilege issue.");
   EXPECT_TRUE(controller.GetView().autorunChecked);
-}
-
-TEST_F(OptionsControllerTest, ProductUpdateRunsOneCheckAtATimeOffTheCaller) {
-  COptionsController& controller = Start();
-  m_shell.releaseUpdate = false;
-  // The command returns while the check still runs on its own thread.
-  EXPECT_TRUE(controller.Command(TrayCommand::kProductUpdate));
-  for (int i = 0; i < 500 && m_shell.updateChecks == 0; ++i) std::this_thread::sleep_for(10ms);
-  controller.Command(TrayCommand::kProductUpdate);
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(m_shell.updateChecks, 1);
-  m_shell.releaseUpdate = true;
-  // Once it has ended another check may start.
-  for (int i = 0; i < 500 && m_shell.updateChecks < 2; ++i) {
-    controller.Command(TrayCommand::kProductUpdate);
-    std::this_thread::sleep_for(10ms);
-  }
-  EXPECT_EQ(m_shell.updateChecks, 2);
 }
 
 TEST_F(OptionsControllerTest, ToggleAndExitSaveNothingAndExitEndsEveryCommand) {

@@ -100,56 +100,6 @@ TEST(PageRecorder, TextsAreEscapedAndConvertedToUtf8AndReadBack) {
   EXPECT_NE(recorder.GetRecordText().find("source=\"http://h/caf\xC3\xA9\""), std::string::npos);
 }
 
-TEST(PageRecorder, StateTableAndPageNumbering) {
-  CTempFolder folder;
-  CPageRecorder recorder;
-  EXPECT_EQ(recorder.GetState(), kRecorderStopped);
-  EXPECT_TRUE(recorder.IsRecordEmpty());
-  EXPECT_FALSE(RecordGet(recorder, "http://ignored/"));  // stopped records nothing
-  EXPECT_TRUE(recorder.IsRecordEmpty());
-
-  StartPauseOrResume(recorder);  // Start
-  EXPECT_EQ(recorder.GetState(), kRecorderRecording);
-  EXPECT_TRUE(RecordGet(recorder, "http://a/"));
-  EXPECT_TRUE(RecordGet(recorder, "http://b/"));
-  StartPauseOrResume(recorder);  // Pause
-  EXPECT_EQ(recorder.GetState(), kRecorderPaused);
-  EXPECT_FALSE(RecordGet(recorder, "http://paused/"));
-  StartPauseOrResume(recorder);  // Resume: pages continue
-  EXPECT_EQ(recorder.GetState(), kRecorderRecording);
-  // A repeated start while recording keeps the record, and unknown states are ignored.
-  recorder.SetState(kRecorderRecording);
-  recorder.SetState(7);
-  EXPECT_EQ(recorder.GetState(), kRecorderRecording);
-  EXPECT_TRUE(RecordGet(recorder, "http://c/"));
-  Stop(recorder);
-  EXPECT_EQ(recorder.GetState(), kRecorderStopped);
-  const std::string threePages = std::string(kOpening) + UrlLine(1, "http://a/") +
-                                 UrlLine(2, "http://b/") + UrlLine(3, "http://c/") + kClosing;
-  EXPECT_EQ(recorder.GetRecordText(), threePages);
-
-  // Saved any number of times while stopped, unchanged.
-  const std::string first = folder.File("first.xml"), second = folder.File("second.xml");
-  EXPECT_TRUE(recorder.SaveRecord(first));
-  EXPECT_TRUE(recorder.SaveRecord(second));
-  EXPECT_EQ(ReadWholeFile(first), threePages);
-  EXPECT_EQ(ReadWholeFile(second), threePages);
-  EXPECT_EQ(recorder.GetState(), kRecorderStopped);
-
-  // Start after Stop discards the record and begins again at page1.
-  StartPauseOrResume(recorder);
-  EXPECT_TRUE(recorder.IsRecordEmpty());
-  RecordGet(recorder, "http://d/");
-  EXPECT_EQ(recorder.GetRecordText(), std::string(kOpening) + UrlLine(1, "http://d/"));
-
-  // Save while paused closes the document and stops.
-  StartPauseOrResume(recorder);
-  EXPECT_TRUE(recorder.SaveRecord(folder.File("paused.xml")));
-  EXPECT_EQ(recorder.GetState(), kRecorderStopped);
-  EXPECT_EQ(ReadWholeFile(folder.File("paused.xml")),
-            std::string(kOpening) + UrlLine(1, "http://d/") + kClosing);
-}
-
 TEST(PageRecorder, SaveFailuresShowTheirMessages) {
   CTempFolder folder;
   CPageRecorder recorder;

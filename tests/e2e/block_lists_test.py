@@ -6,21 +6,16 @@ failed update and a restart without the list server block from the cache; the
 panel counts what was blocked."""
 
 import http.client
-import http.server
 import json
 import os
 import re
 import shutil
-import ssl
-import subprocess
 import sys
 import tempfile
-import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from lumbra_e2e import (LOOPBACK, Lumbra, Origin, read_response, read_until_closed, response,
-                        wait_until)
+from lumbra_e2e import LOOPBACK, Lumbra, Origin, TlsServer, read_response, response, wait_until
 
 HOSTS = (b"# a hosts file\r\n127.0.0.1 localhost\r\n::1 ip6-localhost\r\n"
          b"0.0.0.0 adserver.test\r\n0.0.0.0 tracker.test metrics.test # two at once\r\n")
@@ -36,47 +31,6 @@ PASSING = ["badads.example.test", "example.test", "good.ads.test", "a.good.ads.t
            "paths.test", "script.test"]
 
 
-class ListServer:
-    """HTTPS on loopback with a certificate for 127.0.0.1 that is its own authority;
-    `files` maps paths to bodies, and `failing` makes every answer a 500."""
-
-    def __init__(self, folder, files):
-        self.files, self.failing = files, False
-        self.cert = os.path.join(folder, "list-server.pem")
-        key = os.path.join(folder, "list-server.key")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                        "ec_paramgen_curve:P-256", "-nodes", "-days", "1", "-subj",
-                        "/CN=Lumbra test lists", "-addext", "subjectAltName=IP:127.0.0.1",
-                        "-keyout", key, "-out", self.cert],
-                       check=True, capture_output=True, timeout=60)
-        server = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):
-                body = server.files.get(self.path)
-                if server.failing or body is None:
-                    self.send_error(500 if server.failing else 404)
-                    return
-                self.send_response(200)
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-            def log_message(self, *args):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer((LOOPBACK, 0), Handler)
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(self.cert, key)
-        self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
-        self.url = f"https://{LOOPBACK}:{self.server.server_address[1]}"
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
-
-
 def upstream_answer(request):
     if request.startswith(b"CONNECT "):
         return b"HTTP/1.1 200 Connection established\r\n\r\n"
@@ -87,7 +41,9 @@ class BlockListsTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="lumbra-lists-")
         self.addCleanup(shutil.rmtree, self.folder, True)
-        self.lists = ListServer(self.folder, {"/hosts.txt": HOSTS, "/filters.txt": ADBLOCK})
+        self.files, self.failing = {"/hosts.txt": HOSTS, "/filters.txt": ADBLOCK}, False
+        self.lists = TlsServer(lambda path: (500, b"") if self.failing else
+                               (200, self.files[path]) if path in self.files else (404, b""))
         self.addCleanup(self.lists.close)
         domains = os.path.join(self.folder, "my domains.txt")
         with open(domains, "wb") as f:
@@ -126,9 +82,9 @@ class BlockListsTest(unittest.TestCase):
     def lists_loaded(self):
         return [(entry["domains"], entry["skipped"]) for entry in self.state()["blockLists"]]
 
-    def refused(self, host):
-        """True when both a plain request and a CONNECT for `host` are closed unanswered
-        and nothing reached the upstream; False when both were passed on."""
+    def verdicts(self, host):
+        """For a plain request and a CONNECT for `host`: True when it was closed
+        unanswered and nothing reached the upstream, False when it was passed on."""
         verdicts = []
         for request in (f"GET http://{host}/page HTTP/1.1\r\nHost: {host}\r\n\r\n",
                         f"CONNECT {host}:443 HTTP/1.1\r\nHost: {host}:443\r\n\r\n"):
@@ -136,9 +92,11 @@ class BlockListsTest(unittest.TestCase):
             with self.proxy.connect() as browser:
                 browser.sendall(request.encode())
                 head, _ = read_response(browser)
-                if head:
-                    browser.close()
             verdicts.append(not head and len(self.upstream.requests) == before)
+        return tuple(verdicts)
+
+    def refused(self, host):
+        verdicts = self.verdicts(host)
         self.assertEqual(verdicts[0], verdicts[1], host)
         return verdicts[0]
 
@@ -156,7 +114,7 @@ class BlockListsTest(unittest.TestCase):
         self.assertEqual(blocked["topHosts"][0], {"host": "ads.example.test", "count": 4})
 
         # A failed update keeps every list's copy and says why beside it.
-        self.lists.failing = True
+        self.failing = True
         self.assertEqual(self.panel("POST", "/api/blocklists/update", {})[0], 200)
         self.assertTrue(wait_until(lambda: all(
             "500" in entry["error"] for entry in self.state()["blockLists"][:2]), 20))
@@ -178,16 +136,16 @@ class BlockListsTest(unittest.TestCase):
                     {"name": "x", "url": "ftp://lists.invalid/x"},
                     {"name": "again", "url": self.lists.url + "/hosts.txt"}):
             self.assertEqual(self.panel("POST", "/api/blocklists/add", bad)[0], 400, bad)
-        self.lists.files["/more.txt"] = b"0.0.0.0 more.test\n"
+        self.files["/more.txt"] = b"0.0.0.0 more.test\n"
         self.assertEqual(self.panel("POST", "/api/blocklists/add",
                                     {"name": "More", "url": self.lists.url + "/more.txt"})[0], 200)
         self.assertTrue(wait_until(lambda: self.lists_loaded()[-1] == (1, 0), 20))
         self.assertTrue(self.refused("more.test"))
 
         self.panel("POST", "/api/blocklists/enable", {"index": 0, "enabled": False})
-        self.assertTrue(wait_until(lambda: not self.refused("adserver.test"), 10))
+        self.assertTrue(wait_until(lambda: self.verdicts("adserver.test") == (False, False), 10))
         self.panel("POST", "/api/blocklists/remove", {"index": 4})
-        self.assertTrue(wait_until(lambda: not self.refused("more.test"), 10))
+        self.assertTrue(wait_until(lambda: self.verdicts("more.test") == (False, False), 10))
         with open(os.path.join(self.proxy.folder, "config", "Lumbra_Corvane", "lumbra.xml")) as f:
             saved = f.read()
         self.assertIn(f'name="Hosts" url="{self.lists.url}/hosts.txt" enabled="no"', saved)

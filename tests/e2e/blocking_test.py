@@ -4,30 +4,21 @@ open by one response never eats the next one; an element is removed across two
 pieces of one response."""
 
 import os
-import socket
 import sys
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from lumbra_e2e import (LOOPBACK, Lumbra, Origin, read_response, read_until_closed, response,
-                        rule)
+from lumbra_e2e import (LOOPBACK, Origin, ProxyTest, get, read_response, read_until_closed,
+                        response, rule)
 
 RULES = (rule('<request contains="/blocked"/>', "block requests")
          + rule('<response contains="forbidden-text"/>', "block responses")
          + rule('<content tag="div" attribname="id" attribvalue="ad"/>', "remove ads"))
 
 
-def get(address, path):
-    return f"GET http://{address}{path} HTTP/1.1\r\nHost: {address}\r\n\r\n".encode()
-
-
-class BlockingTest(unittest.TestCase):
-    def setUp(self):
-        self.proxy = Lumbra(RULES).start()
-
-    def tearDown(self):
-        self.proxy.close()
+class BlockingTest(ProxyTest):
+    RULES = RULES
 
     def test_blocked_first_request_never_reaches_the_server(self):
         with Origin() as origin:
@@ -64,12 +55,8 @@ class BlockingTest(unittest.TestCase):
             self.assertTrue(_wait_closed_by_proxy(a))
 
 
-class ResponsePiecesTest(unittest.TestCase):
-    def setUp(self):
-        self.proxy = Lumbra(RULES).start()
-
-    def tearDown(self):
-        self.proxy.close()
+class ResponsePiecesTest(ProxyTest):
+    RULES = RULES
 
     def test_element_removed_across_two_pieces(self):
         first = b'<p>a</p><div id="ad">ad start'

@@ -1,64 +1,23 @@
 """CONNECT: curl through the proxy to a TLS server, bytes inside a tunnel passing
 untouched in both directions, and a CONNECT on a kept-alive connection."""
 
-import http.server
 import os
-import shutil
 import socket
 import ssl
 import subprocess
 import sys
-import tempfile
 import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, Origin, read_head, read_response, response,
-                        rule)
+from lumbra_e2e import (LOOPBACK, WAIT, Origin, ProxyTest, TlsServer, read_head, read_response,
+                        response, rule)
 
 # Rules that would rewrite and block what the tunnels carry, were it filtered.
 RULES = (rule('<content contains="secretword" action="remove"/>'
               '<content tag="div" attribname="id" attribvalue="ad"/>')
          + rule('<response contains="forbidden-text"/>', "block"))
 PAGE = b'<p>secretword</p><div id="ad">forbidden-text</div>'
-
-
-class TlsServer:
-    """An HTTPS server on loopback with a self-signed certificate for localhost."""
-
-    def __init__(self):
-        self.folder = tempfile.mkdtemp(prefix="lumbra-tls-")
-        cert = os.path.join(self.folder, "cert.pem")
-        key = os.path.join(self.folder, "key.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
-                        "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
-                       check=True, capture_output=True, timeout=60)
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def do_GET(self):
-                self.send_response(200)
-                self.send_header("Content-Type", "text/html")
-                self.send_header("Content-Length", str(len(PAGE)))
-                self.end_headers()
-                self.wfile.write(PAGE)
-
-            def log_message(self, *args):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer((LOOPBACK, 0), Handler)
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert, key)
-        self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
-        self.port = self.server.server_address[1]
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
-        self.thread.start()
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
-        shutil.rmtree(self.folder, ignore_errors=True)
 
 
 class EchoServer:
@@ -104,20 +63,16 @@ def receive_exactly(sock, count):
     return data
 
 
-class ConnectTest(unittest.TestCase):
+class ConnectTest(ProxyTest):
+    RULES = RULES
+
     @classmethod
     def setUpClass(cls):
-        cls.tls = TlsServer()
+        cls.tls = TlsServer(lambda path: (200, PAGE))
 
     @classmethod
     def tearDownClass(cls):
         cls.tls.close()
-
-    def setUp(self):
-        self.proxy = Lumbra(RULES).start()
-
-    def tearDown(self):
-        self.proxy.close()
 
     def test_curl_reaches_a_tls_server_through_the_tunnel(self):
         # curl sends "Host: localhost:<port>", as browsers do.

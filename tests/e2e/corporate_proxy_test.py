@@ -10,8 +10,8 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from connect_test import PAGE, TlsServer
-from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, Origin, free_port, read_response,
+from connect_test import PAGE
+from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, Origin, TlsServer, free_port, read_response,
                         read_until_closed, response, rule, wait_until)
 
 RULES = rule('<content contains="secretword" action="remove"/>')
@@ -56,7 +56,7 @@ class CorporateProxyTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tinyproxy = Tinyproxy()
-        cls.tls = TlsServer()
+        cls.tls = TlsServer(lambda path: (200, PAGE))
 
     @classmethod
     def tearDownClass(cls):

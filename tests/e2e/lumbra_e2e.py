@@ -1,12 +1,14 @@
 """Shared pieces of the end-to-end tests: the real proxy in a private folder, a
 scripted origin server on loopback, and raw HTTP over sockets."""
 
+import http.server
 import os
 import re
 import resource
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import tempfile
 import threading
@@ -430,3 +432,45 @@ class Origin:
 
     def __exit__(self, *exc):
         self.close()
+
+
+class TlsServer:
+    """An HTTPS server on loopback whose certificate (for localhost and 127.0.0.1, `cert`)
+    is its own authority. `answer(path)` gives (status, body) for every GET."""
+
+    def __init__(self, answer):
+        self.folder = tempfile.mkdtemp(prefix="lumbra-tls-")
+        self.cert = os.path.join(self.folder, "cert.pem")
+        key = os.path.join(self.folder, "key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                        "ec_paramgen_curve:P-256", "-nodes", "-days", "1", "-subj", "/CN=localhost",
+                        "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1",
+                        "-keyout", key, "-out", self.cert],
+                       check=True, capture_output=True, timeout=60)
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def do_GET(self):
+                status, body = answer(self.path)
+                self.send_response(status)
+                self.send_header("Content-Type", "text/html")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer((LOOPBACK, 0), Handler)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(self.cert, key)
+        self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
+        self.port = self.server.server_address[1]
+        self.url = f"https://{LOOPBACK}:{self.port}"
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+        shutil.rmtree(self.folder, ignore_errors=True)

@@ -7,7 +7,7 @@ import time
 import unittest
 
 sys.path.insert(0, __import__("os").path.dirname(__file__))
-from lumbra_e2e import (LOOPBACK, Lumbra, Origin, read_response, read_until_closed, response,
+from lumbra_e2e import (LOOPBACK, Lumbra, Origin, ProxyTest, read_response, read_until_closed, response,
                         rule, wait_until)
 
 # Removes "secretword" wherever it occurs, blanks the header name "X-Secret"
@@ -21,12 +21,8 @@ def get(target, host, extra=""):
     return (f"GET {target} HTTP/1.1\r\nHost: {host}\r\n{extra}\r\n").encode()
 
 
-class ProxyRelayTest(unittest.TestCase):
-    def setUp(self):
-        self.proxy = Lumbra(RULES).start()
-
-    def tearDown(self):
-        self.proxy.close()
+class ProxyRelayTest(ProxyTest):
+    RULES = RULES
 
     def test_origin_form_and_blanked_headers(self):
         with Origin() as origin:

@@ -124,23 +124,6 @@ TEST(NormalizeRequest, BodyAndBytesAfterNulAreKept) {
   EXPECT_EQ(Normalize(nulInLine), nulInLine);
 }
 
-TEST(ParseHeaderLine, NameAndTrimmedValue) {
-  std::vector<std::string> names = {"first"};
-  std::vector<std::string> values = {"1"};
-  auto parse = [&](const std::string& line) {
-    ParseHeaderLine(line.data(), line.size(), names, values);
-  };
-  parse("Content-Type:   text/html; charset=x   ");
-  parse("  Leading: kept");
-  parse("A: b: c");
-  parse("Empty:");
-  parse("Blanks:     ");
-  parse("NoColon value");
-  parse(": nameless");
-  EXPECT_EQ(names, (std::vector<std::string>{"first", "Content-Type", "  Leading", "A"}));
-  EXPECT_EQ(values, (std::vector<std::string>{"1", "text/html; charset=x", "kept", "b: c"}));
-}
-
 TEST(ParseFormBody, FieldsSplitAtAmpersands) {
   std::vector<std::string> names;
   std::vector<std::string> values;

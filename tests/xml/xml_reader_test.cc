@@ -180,30 +180,6 @@ TEST_F(XmlReaderTest, ParseErrorsNameTheLineAndKeepTheTreeBuiltBeforeThem) {
   EXPECT_TRUE(m_messages.empty());
 }
 
-TEST_F(XmlReaderTest, BuilderErrorsAndMissingFiles) {
-  // One end tag too many: the builder's error, shown only when asked for.
-  EXPECT_FALSE(Load("<a></b></b>", true));
-  EXPECT_EQ(m_messages, (std::vector<Message>{{"xml dom reader", "unbalanced b element tags"}}));
-  EXPECT_EQ(m_document.GetChildCount(), 1);
-  EXPECT_FALSE(Load("<a></b></b>", false));
-  EXPECT_TRUE(m_messages.empty());
-
-  // Elements left open at the end of the file are kept; the load succeeds.
-  EXPECT_TRUE(Load("<a><b>text"));
-  ASSERT_NE(m_document.FindChild("a"), nullptr);
-  EXPECT_EQ(m_document.FindChild("a")->FindChild("b")->GetText().View(), "text");
-
-  // A file that cannot be opened: success, no elements, no message.
-  m_messages.clear();
-  CXmlNode document("__root__");
-  EXPECT_TRUE(LoadXmlFile(m_folder.File("missing.xml").c_str(), true, document));
-  EXPECT_TRUE(LoadXmlFile(nullptr, true, document));
-  EXPECT_EQ(document.GetChildCount(), 0);
-  EXPECT_TRUE(m_messages.empty());
-  EXPECT_TRUE(Load(""));
-  EXPECT_EQ(m_document.GetChildCount(), 0);
-}
-
 TEST_F(XmlReaderTest, DecodeXmlTextReplacesReferencesOnce) {
   EXPECT_EQ(DecodeXmlText(""), "");
   EXPECT_EQ(DecodeXmlText("&lt;object"), "<object");
