@@ -86,6 +86,33 @@ class PanelTest(unittest.TestCase):
         with open(config, encoding="utf-8") as f:
             self.assertIn("<enabled>no</enabled>", f.read())
 
+    def test_headers_refusals_and_no_request_text_in_answers(self):
+        _, head, _ = curl(self.base + "/")
+        for header in ("Content-Type: text/html; charset=utf-8", "X-Content-Type-Options: nosniff",
+                       "X-Frame-Options: DENY", "frame-ancestors 'none'", "Connection: close"):
+            self.assertIn(header, head)
+        status, head, _ = curl(self.base + "/panel/panel.js")
+        self.assertEqual(status, 200)
+        self.assertIn("Content-Type: text/javascript", head)
+        for path in ("/panel/index.html", "/panel/../CMakeLists.txt", "/panel/missing.js", "/x"):
+            self.assertEqual(curl("--path-as-is", self.base + path)[0], 404, path)
+        self.assertEqual(curl(self.base + "/api/command")[0], 405)
+
+        token = self.token()
+        for path, body in (("/api/command", {"command": "toggle"}), ("/api/command", {"command": 2}),
+                           ("/api/command", {"id": 131}), ("/api/command", {"command": "save-record"}),
+                           ("/api/command", json.loads("[" * 100 + "]" * 100)),
+                           ("/api/rule/toggle", {"index": 1}), ("/api/rule/toggle", {"index": "0"}),
+                           ("/api/dialog", {"id": 1})):
+            self.assertEqual(self.post(path, body, token)[0], 400, (path, body))
+        self.assertEqual(self.post("/api/command", " " * 70000, token)[0], 413)
+        for answer in (curl("--path-as-is", self.base + "/<script>alert(1)</script>"),
+                       self.post("/api/<script>alert(1)</script>", {}, token),
+                       self.post("/api/command", {"command": "<script>alert(1)</script>"}, token)):
+            self.assertNotEqual(answer[0], 0)
+            self.assertNotIn("alert", answer[1] + answer[2])
+        self.assertTrue(self.state()["enabled"])
+
     def test_exit_from_the_panel_ends_the_program(self):
         status, _, body = self.post("/api/command", {"command": "exit"}, self.token())
         self.assertEqual((status, json.loads(body)), (200, {"ok": True}))
