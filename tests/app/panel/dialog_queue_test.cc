@@ -43,25 +43,6 @@ TEST(DialogQueueTest, TheQueueIsBounded) {
   EXPECT_EQ(pending.back().text, "199");
 }
 
-TEST(DialogQueueTest, QuestionsWaitForThePagesAnswer) {
-  CDialogQueue dialogs(10s, 10s);
-  dialogs.MarkPolled();
-  for (const char* answer : {"yes", "no", "ok"}) {
-    auto asked = std::async(std::launch::async, [&] { return dialogs.AskYesNo("Lumbra", "Go?"); });
-    std::vector<CPanelDialog> pending;
-    for (int i = 0; i < 500 && pending.empty(); ++i) {
-      std::this_thread::sleep_for(2ms);
-      pending = dialogs.GetPending();
-    }
-    ASSERT_EQ(pending.size(), 1u);
-    EXPECT_TRUE(pending[0].yesNo);
-    EXPECT_EQ(pending[0].text, "Go?");
-    EXPECT_TRUE(dialogs.Answer(pending[0].id, answer));
-    EXPECT_EQ(asked.get(), std::string(answer) == "yes") << answer;
-  }
-  EXPECT_TRUE(dialogs.GetPending().empty());
-}
-
 TEST(DialogQueueTest, AnUnansweredQuestionTimesOutAsNo) {
   CDialogQueue dialogs(10s, 50ms);
   dialogs.MarkPolled();
