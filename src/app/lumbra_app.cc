@@ -91,6 +91,7 @@ int CLumbraApp::Start() {
   OccupyStandardDescriptors();
   GetConnectionSlots().SetCapacityFor(RaiseDescriptorLimit());
   InitNarrowCharset();
+  IgnoreBrokenPipeSignal();
   // Before any thread starts, so that every thread inherits the blocked set and
   // only WaitForControlSignal takes these signals.
   BlockControlSignals();

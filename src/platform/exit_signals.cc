@@ -23,6 +23,8 @@ bool BlockControlSignals() {
   return ::pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
 }
 
+void IgnoreBrokenPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
+
 int WaitForControlSignal() {
   const sigset_t set = ControlSignalSet();
   for (;;) {

@@ -7,6 +7,10 @@
 // acting at once. Call before any thread is started.
 bool BlockControlSignals();
 
+// A write to a peer that has gone fails with EPIPE instead of ending the program
+// with SIGPIPE; sends say so themselves (MSG_NOSIGNAL), splice(2) cannot. Programs
+// started later get the default back.
+void IgnoreBrokenPipeSignal();
 // Waits until SIGTERM, SIGINT or SIGHUP arrives and returns its number.
 int WaitForControlSignal();
 

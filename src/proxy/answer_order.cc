@@ -46,6 +46,11 @@ void CAnswerOrder::Close() {
   m_changed.notify_all();
 }
 
+bool CAnswerOrder::WaitForClose(std::chrono::milliseconds limit) {
+  std::unique_lock lock(m_lock);
+  return m_changed.wait_for(lock, limit, [&] { return m_closed; });
+}
+
 bool CAnswerOrder::IsClosed() const {
   std::lock_guard lock(m_lock);
   return m_closed;

@@ -1,6 +1,7 @@
 // CAnswerOrder: the answers a browser connection is owed, in the order of its requests.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -44,6 +45,8 @@ class CAnswerOrder {
   bool WaitUntilAllAnswered();
   // Ends the connection's traffic: every wait returns false from now on.
   void Close();
+  // Waits until Close, at most `limit`; true when it came.
+  bool WaitForClose(std::chrono::milliseconds limit);
   bool IsClosed() const;
   std::size_t GetOwedCount() const;
 

@@ -34,11 +34,15 @@ class CReceiveWindow {
   char* UnreadData();
   void Consume(std::size_t count);
   bool IsEmpty() const { return m_begin == m_end; }
+  bool IsFull() const { return m_end - m_begin == kMaxPieceSize; }
+
+  int GetSocket() const { return m_socket; }
+  // Waits until the socket has bytes (or its close) to give, without taking them.
+  enum class Readiness { kReady, kTimedOut, kFailed };
+  Readiness WaitForBytes(std::chrono::milliseconds limit) const;
 
  private:
   Result ReceiveOnce(Wait wait, std::chrono::milliseconds limit);
-  enum class Readiness { kReady, kTimedOut, kFailed };
-  Readiness WaitForBytes(std::chrono::milliseconds limit) const;
 
   int m_socket;
   std::optional<CRelayBuffer> m_buffer;

@@ -9,6 +9,7 @@
 #include "proxy/live_relay_count.h"
 #include "proxy/relay_worker.h"
 #include "proxy/time_limits.h"
+#include "proxy/tunnel_pump.h"
 
 std::shared_ptr<CUpstreamState> CBrowserConnection::FindUpstream(const CRequestTarget& target,
                                                                  OpenFailure& failure) {
@@ -125,20 +126,14 @@ bool CBrowserConnection::OpenTunnel(const CRequestTarget& target, std::size_t he
 }
 
 void CBrowserConnection::RelayTunnel(CUpstreamState& tunnel) {
-  // Tunnel bytes are the browser's own stream: never framed or filtered.
-  const int server = tunnel.GetServerSocket().Get();
   const std::chrono::milliseconds limit = GetTimeLimits().tunnelIdle;
   SetSendLimit(tunnel.GetServerSocket(), limit);
-  for (;;) {
-    const std::string_view unread = m_input->Unread();
-    if (!unread.empty()) {
-      if (SendAll(server, unread.data(), unread.size()) < 0) return;
-      tunnel.NoteActivity();
-      m_input->Consume(unread.size());
-    }
-    const CReceiveWindow::Result received = m_input->Receive(CReceiveWindow::Wait::kYes, limit);
-    // Bytes that flow the other way keep the tunnel alive too.
-    if (received == CReceiveWindow::Result::kTimedOut && !tunnel.IdleFor(limit)) continue;
-    if (received != CReceiveWindow::Result::kReceived) return;
-  }
+  if (PumpTunnel(*m_input, tunnel.GetServerSocket().Get(), tunnel, limit) !=
+      TunnelEnd::kSourceClosed)
+    return;
+  // The browser has sent all it will: the server reads the same end after the last
+  // byte, and what it still sends reaches the browser until it closes (for as long
+  // as an idle browser connection is kept).
+  tunnel.GetServerSocket().ShutdownSending();
+  m_order->WaitForClose(GetTimeLimits().browserIdle);
 }

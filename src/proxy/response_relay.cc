@@ -6,6 +6,7 @@
 #include "proxy/relay_worker.h"
 #include "proxy/request_text.h"
 #include "proxy/time_limits.h"
+#include "proxy/tunnel_pump.h"
 #include "rules/request_matching.h"
 
 CRelayWorker::Ending CRelayWorker::RelayAnswers() {
@@ -188,19 +189,6 @@ CRelayWorker::Ending CRelayWorker::OnBrokenAnswer(bool headSent) {
 }
 
 CRelayWorker::Ending CRelayWorker::RelayTunnel(CReceiveWindow& window) {
-  // Tunnel bytes are the browser's own stream: never framed or filtered.
-  const std::chrono::milliseconds limit = GetTimeLimits().tunnelIdle;
-  for (;;) {
-    const std::string_view unread = window.Unread();
-    if (!unread.empty()) {
-      if (SendAll(m_browser.Get(), unread.data(), unread.size()) < 0)
-        return Ending::kBrowserConnection;
-      m_state->NoteActivity();
-      window.Consume(unread.size());
-    }
-    const CReceiveWindow::Result received = window.Receive(CReceiveWindow::Wait::kYes, limit);
-    // Bytes that flow the other way keep the tunnel alive too.
-    if (received == CReceiveWindow::Result::kTimedOut && !m_state->IdleFor(limit)) continue;
-    if (received != CReceiveWindow::Result::kReceived) return Ending::kBrowserConnection;
-  }
+  PumpTunnel(window, m_browser.Get(), *m_state, GetTimeLimits().tunnelIdle);
+  return Ending::kBrowserConnection;
 }

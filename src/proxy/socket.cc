@@ -21,6 +21,10 @@ void CSocket::Shutdown() const {
   if (m_descriptor) ::shutdown(m_descriptor->value, SHUT_RDWR);
 }
 
+void CSocket::ShutdownSending() const {
+  if (m_descriptor) ::shutdown(m_descriptor->value, SHUT_WR);
+}
+
 void SetSendLimit(const CSocket& socket, std::chrono::milliseconds limit) {
   timeval value{};
   value.tv_sec = static_cast<time_t>(limit.count() / 1000);

@@ -23,6 +23,9 @@ class CSocket {
   // send on the socket returns; the descriptor stays open until the last handle
   // lets go. Safe to call from several threads and more than once.
   void Shutdown() const;
+  // Ends the sending direction only: the peer reads the end of the stream after
+  // every byte sent, and may still answer.
+  void ShutdownSending() const;
   // Lets go of this handle's share of the descriptor.
   void Reset() { m_descriptor.reset(); }
 

@@ -1,17 +1,19 @@
 """CONNECT: curl through the proxy to a TLS server, bytes inside a tunnel passing
 untouched in both directions, and a CONNECT on a kept-alive connection."""
 
+import hashlib
 import os
 import socket
 import ssl
 import subprocess
+import struct
 import sys
 import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from lumbra_e2e import (LOOPBACK, WAIT, Origin, ProxyTest, TlsServer, read_head, read_response,
-                        response, rule)
+                        read_until_closed, response, rule, wait_until)
 
 # Rules that would rewrite and block what the tunnels carry, were it filtered.
 RULES = (rule('<content contains="secretword" action="remove"/>'
@@ -21,10 +23,12 @@ PAGE = b'<p>secretword</p><div id="ad">forbidden-text</div>'
 
 
 class EchoServer:
-    """Sends back every byte it receives and keeps a copy."""
+    """Sends back every byte it receives and keeps a copy; with `reset_after`, resets
+    the connection once that many bytes have come."""
 
-    def __init__(self):
-        self.received = b""
+    def __init__(self, reset_after=None):
+        self.received = bytearray()
+        self.reset_after = reset_after
         self.listener = socket.create_server((LOOPBACK, 0))
         self.port = self.listener.getsockname()[1]
         threading.Thread(target=self._serve, daemon=True).start()
@@ -43,6 +47,9 @@ class EchoServer:
                 if not data:
                     return
                 self.received += data
+                if self.reset_after is not None and len(self.received) >= self.reset_after:
+                    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    return
                 conn.sendall(data)
 
     def close(self):
@@ -51,6 +58,22 @@ class EchoServer:
 
 def connect_request(target, host):
     return f"CONNECT {target} HTTP/1.1\r\nHost: {host}\r\n\r\n".encode()
+
+
+def open_tunnel(proxy, echo):
+    browser = proxy.connect()
+    target = f"{LOOPBACK}:{echo.port}"
+    browser.sendall(connect_request(target, target))
+    head, rest = read_head(browser)
+    assert head.startswith(b"HTTP/1.0 200") and not rest, head
+    return browser
+
+
+def send_ignoring_reset(sock, data):
+    try:
+        sock.sendall(data)
+    except OSError:
+        pass
 
 
 def receive_exactly(sock, count):
@@ -147,6 +170,60 @@ class ConnectTest(ProxyTest):
                     head, body = read_response(tls)
         self.assertIn(b"200", head)
         self.assertEqual(body, PAGE)
+
+
+
+class TunnelTransferTest(ProxyTest):
+    """Large tunnels, a side that closes its sending half, and a server that resets:
+    every byte sent arrives unchanged, and no descriptor or thread stays behind."""
+
+    def setUp(self):
+        super().setUp()
+        self.before = (self.proxy.descriptor_count(), self.proxy.thread_count())
+
+    def tearDown(self):
+        self.assertTrue(wait_until(lambda: (self.proxy.descriptor_count(),
+                                            self.proxy.thread_count()) == self.before),
+                        (self.proxy.descriptor_count(), self.proxy.thread_count(), self.before))
+
+    def test_megabytes_both_ways_at_once_arrive_unchanged(self):
+        payload = os.urandom(24 << 20)
+        echo = EchoServer()
+        self.addCleanup(echo.close)
+        with open_tunnel(self.proxy, echo) as browser:
+            sender = threading.Thread(target=browser.sendall, args=(payload,))
+            sender.start()
+            echoed = receive_exactly(browser, len(payload))
+            sender.join()
+        self.assertEqual(hashlib.sha256(echoed).digest(), hashlib.sha256(payload).digest())
+        self.assertEqual(len(echo.received), len(payload))
+
+    def test_a_half_close_reaches_the_server_and_its_answer_still_comes_back(self):
+        payload = os.urandom(3 << 20)
+        echo = EchoServer()
+        self.addCleanup(echo.close)
+
+        def send_then_half_close(browser):
+            browser.sendall(payload)
+            browser.shutdown(socket.SHUT_WR)
+
+        with open_tunnel(self.proxy, echo) as browser:
+            sender = threading.Thread(target=send_then_half_close, args=(browser,))
+            sender.start()
+            # The echo server closes once it has read the end: so does the tunnel.
+            echoed = read_until_closed(browser)
+            sender.join()
+        self.assertEqual(bytes(echo.received), payload)
+        self.assertEqual(echoed, payload)
+
+    def test_a_server_reset_mid_transfer_ends_the_tunnel(self):
+        echo = EchoServer(reset_after=1 << 20)
+        self.addCleanup(echo.close)
+        with open_tunnel(self.proxy, echo) as browser:
+            threading.Thread(target=send_ignoring_reset, args=(browser, os.urandom(8 << 20)),
+                             daemon=True).start()
+            read_until_closed(browser)
+        self.assertGreaterEqual(len(echo.received), 1 << 20)
 
 
 if __name__ == "__main__":

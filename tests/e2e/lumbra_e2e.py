@@ -73,7 +73,9 @@ class Lumbra:
             f.write(make_config(self.port, rules, enabled, corporate, extra))
         self.env = dict(os.environ,
                         XDG_CONFIG_HOME=os.path.join(self.folder, "config"),
-                        XDG_RUNTIME_DIR=os.path.join(self.folder, "runtime"), **(env or {}))
+                        XDG_RUNTIME_DIR=os.path.join(self.folder, "runtime"),
+                        # Parked worker threads end soon, so thread counts come back.
+                        LUMBRA_WORKER_IDLE_MS="200", **(env or {}))
         self.process = None
         self.output = ""
 
