@@ -19,6 +19,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 helpers="$root/bench/load"
 lumbra_binary=${LUMBRA_BINARY:-$root/build/lumbra}
+tunnel_load=$root/build/bench/lumbra_tunnel_load
 baseline_binary=${LUMBRA_BASELINE:-}
 duration=${BENCH_DURATION:-10}
 profile_dir=${BENCH_PROFILE:-}
@@ -39,6 +40,7 @@ for tool in "${tools[@]}"; do
 done
 export PATH="$PATH:/usr/sbin:/sbin"
 [ -x "$lumbra_binary" ] || fail "$lumbra_binary is missing (build it first: scripts/build.sh)"
+[ -x "$tunnel_load" ] || fail "$tunnel_load is missing (build it first: scripts/build.sh)"
 [ -z "$baseline_binary" ] || [ -x "$baseline_binary" ] ||
   fail "LUMBRA_BASELINE: $baseline_binary is not an executable file"
 
@@ -299,12 +301,8 @@ run_tunnels() {
   local target=$1 port p50 p99 rate errors
   port=$(target_port "$target")
   start_profile "$target" tunnels
-  # shellcheck disable=SC2046
-  read -r p50 p99 <<<"$(python3 "$helpers/tunnel_load.py" latency --origin "$origin" \
-    ${port:+--proxy "$port"} --count 2000)"
-  # shellcheck disable=SC2046
-  read -r rate errors <<<"$(python3 "$helpers/tunnel_load.py" rate --origin "$origin" \
-    ${port:+--proxy "$port"} --concurrency 50 --seconds "$duration")"
+  read -r p50 p99 <<<"$("$tunnel_load" latency "$origin_port" "${port:-0}" 2000)"
+  read -r rate errors <<<"$("$tunnel_load" rate "$origin_port" "${port:-0}" 50 "$duration")"
   stop_profile
   result[$target.tunnel.p50]=$p50
   result[$target.tunnel.p99]=$p99
