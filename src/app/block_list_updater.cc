@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <utility>
 
@@ -15,6 +13,7 @@
 #include "blocklists/block_list_set.h"
 #include "config/config_store.h"
 #include "core/ascii.h"
+#include "core/percent_encoding.h"
 #include "platform/directory.h"
 #include "platform/file_copy.h"
 #include "platform/file_status.h"
@@ -29,30 +28,13 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = AsciiToLower(c);
-  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 // The local path of a file:// address ("file:///p" or "file://localhost/p"),
 // percent escapes decoded; empty when it names another machine or is malformed.
 std::string FilePathOf(std::string_view url) {
   std::string_view rest = url.substr(kFileScheme.size());
   if (StartsWithNoCase(rest, "localhost/")) rest.remove_prefix(9);
-  if (rest.empty() || rest.front() != '/') return {};
   std::string path;
-  for (std::size_t i = 0; i < rest.size(); ++i) {
-    if (rest[i] != '%') {
-      path += rest[i];
-      continue;
-    }
-    const int high = i + 2 < rest.size() ? HexValue(rest[i + 1]) : -1;
-    const int low = high >= 0 ? HexValue(rest[i + 2]) : -1;
-    if (low < 0 || (high == 0 && low == 0)) return {};
-    path += static_cast<char>(high * 16 + low);
-    i += 2;
-  }
+  if (rest.empty() || rest.front() != '/' || !PercentDecode(rest, path)) return {};
   return path;
 }
 
@@ -72,11 +54,6 @@ bool CopyLocalList(std::string_view url, const std::string& path, std::string& e
     return true;
   }
   return false;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 bool IsStale(const std::string& path) {
@@ -189,7 +166,7 @@ void CBlockListUpdater::Load(const std::vector<CBlockListEntry>& lists) {
   for (const CBlockListEntry& list : lists) {
     if (!list.enabled || loaded.count(list.url) != 0) continue;
     const std::string path = GetBlockListCachePath(list.url);
-    const BlockListCounts taken = set->AddListText(ReadWholeFile(path));
+    const BlockListCounts taken = set->AddListText(ReadFileContent(path));
     CBlockListStatus& status = loaded[list.url];
     status.domains = taken.domains;
     status.exceptions = taken.exceptions;

@@ -4,14 +4,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string_view>
 
 #include "app/update_answer.h"
 #include "config/config_store.h"
 #include "core/user_messages.h"
+#include "platform/file_copy.h"
 #include "platform/process_start.h"
 #include "platform/program_path.h"
 #include "platform/scratch_file.h"
@@ -65,11 +64,6 @@ std::string FolderUrl(std::string base) {
   return base;
 }
 
-std::string ReadAnswerFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 // Asks the server and returns the joined answer, or shows why there is none.
 std::optional<std::string> FetchAnswer(const UpdateCheckSettings& settings, long configVersion) {
   CScratchFile answerFile("~LUMBRAPHP");
@@ -81,7 +75,7 @@ std::optional<std::string> FetchAnswer(const UpdateCheckSettings& settings, long
     ShowAppMessage(kNoAccessText);
     return std::nullopt;
   }
-  std::string text = JoinAnswerLines(ReadAnswerFile(answerFile.GetPath()));
+  std::string text = JoinAnswerLines(ReadFileContent(answerFile.GetPath()));
   if (text.empty()) {
     ShowAppMessage(kEmptyAnswerText);
     return std::nullopt;

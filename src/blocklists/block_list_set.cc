@@ -104,6 +104,8 @@ void CBlockListSet::AddLine(std::string_view line, BlockListCounts& counts) {
 }
 
 bool CBlockListSet::IsBlocked(std::string_view host) const {
+  // Without lists, as most configurations are, a request costs no hashing.
+  if (m_blocks.IsEmpty()) return false;
   if (!host.empty() && host.back() == '.') host.remove_suffix(1);
   // Exceptions are few and rarely hit, so they are tested only for a blocked host.
   if (!HoldsHostOrParent(m_blocks, host)) return false;

@@ -1,4 +1,4 @@
-// Percent-encoding of the control characters in a URL.
+// Percent-encoding of the control characters in a URL, and decoding of escapes.
 #pragma once
 
 #include <string>
@@ -8,3 +8,7 @@
 // upper-case hex; every other byte, "%" included, stays. URLs are stored this
 // way, since XML cannot carry most control characters.
 std::string PercentEncodeControls(std::string_view text);
+
+// The text with every "%XX" replaced by its byte. False (and `decoded` unusable)
+// for a "%" without two hex digits after it, and for "%00", which no path may hold.
+bool PercentDecode(std::string_view text, std::string& decoded);

@@ -1,10 +1,12 @@
-// File copy through an atomic replacement of the destination.
+// File copy through an atomic replacement of the destination, and whole-file reading.
 #include "platform/file_copy.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <iterator>
 
 #include "platform/atomic_file.h"
 
@@ -27,4 +29,9 @@ bool CopyFile(const std::string& from, const std::string& to) {
   close(source);
   errno = error;
   return copied && temp.Commit();
+}
+
+std::string ReadFileContent(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }

@@ -8,8 +8,7 @@
 void CBlockCounters::Count(BlockedBy by, std::string_view host) {
   // "Example.com." and "example.com" are one host.
   if (host.ends_with('.')) host.remove_suffix(1);
-  std::string name(host);
-  for (char& c : name) c = AsciiToLower(c);
+  std::string name = ToLowerAscii(host);
   std::lock_guard<std::mutex> hold(m_lock);
   ++(by == BlockedBy::kLists ? m_byLists : m_byRules);
   if (name.empty()) return;
@@ -35,16 +34,6 @@ CBlockCountsView CBlockCounters::GetView(std::size_t topCount) const {
                     moreFirst);
   view.topHosts.resize(kept);
   return view;
-}
-
-std::string_view HostOfUrl(std::string_view url) {
-  const std::size_t scheme = url.find("://");
-  if (scheme == std::string_view::npos) return {};
-  std::string_view rest = url.substr(scheme + 3);
-  rest = rest.substr(0, rest.find_first_of("/?#"));
-  rest = rest.substr(rest.rfind('@') + 1);
-  if (rest.starts_with('[')) return rest.substr(1, rest.find(']') - 1);
-  return rest.substr(0, rest.find(':'));
 }
 
 CBlockCounters& GetBlockCounters() {

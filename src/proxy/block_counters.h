@@ -39,9 +39,5 @@ class CBlockCounters {
   std::unordered_map<std::string, std::uint64_t> m_hosts;
 };
 
-// The host of an absolute URL ("http://host:port/path"): lower or upper case as
-// written, without port or brackets; empty for other forms.
-std::string_view HostOfUrl(std::string_view url);
-
 // The program's counters.
 CBlockCounters& GetBlockCounters();

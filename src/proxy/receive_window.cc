@@ -27,7 +27,7 @@ CReceiveWindow::Result CReceiveWindow::Receive(Wait wait, std::chrono::milliseco
 }
 
 CReceiveWindow::Result CReceiveWindow::ReceiveOnce(Wait wait, std::chrono::milliseconds limit) {
-  if (m_end - m_begin == kMaxPieceSize) return Result::kFull;
+  if (IsFull()) return Result::kFull;
   // Waiting comes first: only a connection with bytes to handle takes a buffer.
   if (wait == Wait::kYes) {
     const Readiness readiness = WaitForBytes(limit);

@@ -196,6 +196,13 @@ void ParseHostAndPort(const char* text, std::size_t length, std::string& host, i
   if (authority.port != 0) port = authority.port;
 }
 
+std::string_view GetUrlHost(std::string_view url) {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  if (!FindAbsoluteAuthority(url, begin, end)) return {};
+  return SplitAuthority(url.substr(begin, end - begin)).host;
+}
+
 std::string GetRequestUrl(const char* text, std::size_t length, bool anyTarget) {
   const std::string_view request = TextOf(text, length);
   const std::size_t lineEnd = request.find("\r\n");

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The most bytes one receive takes and the filter sees as one piece; a header
@@ -27,6 +28,10 @@ void ParseHostAndPort(const char* text, std::size_t length, std::string& host, i
 // `anyTarget` clear only a target containing "http://" (any letter case) is given,
 // so origin-form and CONNECT targets give an empty text.
 std::string GetRequestUrl(const char* text, std::size_t length, bool anyTarget);
+
+// The host of an absolute URL ("http://user@host:port/path"), without port or
+// brackets, letter case as written; empty for any other form.
+std::string_view GetUrlHost(std::string_view url);
 
 // Method and request-target of a request line (both empty when the line has no blank).
 void SplitRequestLine(const char* line, std::size_t length, std::string& method,

@@ -126,7 +126,7 @@ bool CRelayWorker::FilterPiece(char* bytes, std::size_t length) {
                   .blocked;
   }
   bytes[length] = following;
-  if (blocked) GetBlockCounters().Count(BlockedBy::kRules, HostOfUrl(m_answer.url));
+  if (blocked) GetBlockCounters().Count(BlockedBy::kRules, GetUrlHost(m_answer.url));
   return !blocked;
 }
 

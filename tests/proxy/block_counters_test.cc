@@ -31,12 +31,4 @@ TEST(BlockCounters, TotalsBySourceTopHostsAndABoundOnHostsKept) {
   EXPECT_EQ(view.topHosts[0].count, 5u);
 }
 
-TEST(BlockCounters, HostOfUrl) {
-  EXPECT_EQ(HostOfUrl("http://Ads.Example:8080/x?y#z"), "Ads.Example");
-  EXPECT_EQ(HostOfUrl("http://user:pw@host.example/p"), "host.example");
-  EXPECT_EQ(HostOfUrl("http://[::1]:80/"), "::1");
-  EXPECT_EQ(HostOfUrl("http://plain.example"), "plain.example");
-  EXPECT_EQ(HostOfUrl("/origin/form"), "");
-}
-
 }  // namespace

@@ -150,4 +150,12 @@ TEST(ParseFormBody, FieldsSplitAtAmpersands) {
   EXPECT_EQ(names, (std::vector<std::string>{"a"}));
 }
 
+TEST(GetUrlHost, HostOfAnAbsoluteUrlOnly) {
+  EXPECT_EQ(GetUrlHost("http://Ads.Example:8080/x?y#z"), "Ads.Example");
+  EXPECT_EQ(GetUrlHost("http://user:pw@host.example/p"), "host.example");
+  EXPECT_EQ(GetUrlHost("http://[::1]:80/"), "::1");
+  EXPECT_EQ(GetUrlHost("http://plain.example"), "plain.example");
+  EXPECT_EQ(GetUrlHost("/origin/form"), "");
+}
+
 }  // namespace
