@@ -14,7 +14,7 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 bool IsLineBreak(char c) { return c == '\n' || c == '\r'; }
 
 // The suffixes of a host still to look up, gathered so that the memory of all
-// their table slots is fetched at once rather than one cache miss after another.
+// their table buckets is fetched at once rather than one cache miss after another.
 class CSuffixBatch {
  public:
   explicit CSuffixBatch(const CDomainSet& names, std::string_view host)
@@ -23,7 +23,7 @@ class CSuffixBatch {
   bool IsFull() const { return m_count == m_starts.size(); }
 
   void Add(std::size_t start, std::uint64_t hash) {
-    m_names.PrefetchSlot(hash);
+    m_names.PrefetchBucket(hash);
     m_starts[m_count] = start;
     m_hashes[m_count] = hash;
     ++m_count;

@@ -2,41 +2,68 @@
 #include "blocklists/domain_set.h"
 
 #include <algorithm>
-#include <bit>
+#include <array>
+#include <cstring>
 #include <limits>
 
 #include "blocklists/block_list_line.h"
 #include "blocklists/domain_hash.h"
 #include "core/ascii.h"
 
+// Bucket layout: byte 0 holds flags, then entries follow one after another until
+// a zero byte or the bucket's end. Flag bit 0 marks a bucket that a search must
+// pass (a name placed later in the page or beyond was turned away here); bits 1-7
+// of a name's first bucket each stand for some tags of names that found it full,
+// so that a search for a name it does not hold stops there unless its bit is set. An entry packed in place is its length (1 to
+// kMaxPackedLength), a tag of 8 hash bits that rules out nearly every other name
+// before its bytes are compared, then the name. A longer name's entry is
+// kLongMarker, the tag, the length and the name's 4-byte offset in the arena.
 namespace {
 
-// Slot layout: bits 0-31 the arena offset, 32-39 the length (never 0 for a
-// stored name, so a zero slot is empty), 40-63 the top 24 bits of the hash, which
-// rule out nearly every other name before its bytes are compared.
-constexpr int kLengthShift = 32;
-constexpr int kTagShift = 40;
-constexpr std::uint64_t kLengthMask = 0xff;
-constexpr std::size_t kMinCapacity = 16;
+constexpr std::size_t kBucketBytes = 64;
+constexpr std::size_t kFirstEntry = 1;
+constexpr unsigned char kOverflowed = 1;
+constexpr std::size_t kMaxPackedLength = 40;
+constexpr unsigned char kLongMarker = 0xff;
+constexpr std::size_t kLongEntryBytes = 7;
+constexpr std::size_t kMaxEntryBytes = 2 + kMaxPackedLength;
+constexpr std::size_t kFillPercent = 60;
 constexpr std::size_t kMaxArenaBytes = std::numeric_limits<std::uint32_t>::max();
 
-std::uint64_t MakeSlot(std::size_t offset, std::size_t length, std::uint64_t hash) {
-  return static_cast<std::uint64_t>(offset) | static_cast<std::uint64_t>(length) << kLengthShift |
-         (hash >> kTagShift) << kTagShift;
-}
-
-std::size_t SlotOffset(std::uint64_t slot) { return static_cast<std::uint32_t>(slot); }
-
-std::size_t SlotLength(std::uint64_t slot) { return (slot >> kLengthShift) & kLengthMask; }
-
-// The smallest table that holds `names` at most three quarters full.
-std::size_t CapacityFor(std::size_t names) {
-  return std::max(kMinCapacity, std::bit_ceil(names + names / 3 + 1));
-}
+using CEntry = std::array<unsigned char, kMaxEntryBytes>;
 
 std::string_view WithoutTrailingDot(std::string_view name) {
   if (!name.empty() && name.back() == '.') name.remove_suffix(1);
   return name;
+}
+
+unsigned char TagOf(std::uint64_t hash) { return static_cast<unsigned char>(hash); }
+unsigned char TurnedAwayBit(unsigned char tag) {
+  return static_cast<unsigned char>(2u << (tag % 7));
+}
+
+std::size_t EntryBytes(const unsigned char* entry) {
+  return entry[0] == kLongMarker ? kLongEntryBytes : 2 + entry[0];
+}
+
+std::uint32_t LongNameOffset(const unsigned char* entry) {
+  std::uint32_t offset;
+  std::memcpy(&offset, entry + 3, sizeof offset);
+  return offset;
+}
+
+// `name`, in any case, against stored lower-case bytes of the same length.
+bool EqualsStored(std::string_view name, const char* stored) {
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (AsciiToLower(name[i]) != stored[i]) return false;
+  return true;
+}
+
+// Where the bucket's entries end: its first free byte.
+std::size_t UsedBytes(const unsigned char* bucket) {
+  std::size_t at = kFirstEntry;
+  while (at < kBucketBytes && bucket[at] != 0) at += EntryBytes(bucket + at);
+  return at;
 }
 
 }  // namespace
@@ -44,14 +71,33 @@ std::string_view WithoutTrailingDot(std::string_view name) {
 bool CDomainSet::Add(std::string_view name) {
   name = WithoutTrailingDot(name);
   if (name.empty() || name.size() > kMaxDomainNameLength) return false;
-  if (m_names.size() + name.size() > kMaxArenaBytes) return false;
   const std::uint64_t hash = HashDomainName(name);
   if (ContainsHashed(name, hash)) return false;
-  // Each growth doubles the table, which then stands between 3/8 and 3/4 full.
-  if (CapacityFor(m_size + 1) > m_slots.size()) Rehash(CapacityFor(m_size + 1));
-  const std::size_t offset = m_names.size();
-  for (const char c : name) m_names += AsciiToLower(c);
-  m_slots[FindSlot(name, hash)] = MakeSlot(offset, name.size(), hash);
+  CEntry entry{};
+  std::size_t size = 0;
+  if (name.size() <= kMaxPackedLength) {
+    entry[0] = static_cast<unsigned char>(name.size());
+    entry[1] = TagOf(hash);
+    for (std::size_t i = 0; i < name.size(); ++i)
+      entry[2 + i] = static_cast<unsigned char>(AsciiToLower(name[i]));
+    size = 2 + name.size();
+  } else {
+    if (m_longNames.size() + name.size() > kMaxArenaBytes) return false;
+    const auto offset = static_cast<std::uint32_t>(m_longNames.size());
+    for (const char c : name) m_longNames += AsciiToLower(c);
+    entry[0] = kLongMarker;
+    entry[1] = TagOf(hash);
+    entry[2] = static_cast<unsigned char>(name.size());
+    std::memcpy(entry.data() + 3, &offset, sizeof offset);
+    size = kLongEntryBytes;
+  }
+  // Each growth doubles the table, which then stands between half and all of its
+  // planned fill.
+  if (PagesFor(m_entryBytes + size) > m_pages.size())
+    Rebuild(PagesFor(2 * (m_entryBytes + size)));
+  while (!Place(entry.data(), size, hash)) Rebuild(2 * m_pages.size());
+  m_entryBytes += size;
+  m_nameBytes += name.size();
   ++m_size;
   return true;
 }
@@ -63,45 +109,121 @@ bool CDomainSet::Contains(std::string_view name) const {
 
 bool CDomainSet::ContainsHashed(std::string_view name, std::uint64_t hash) const {
   if (m_size == 0 || name.empty() || name.size() > kMaxDomainNameLength) return false;
-  return m_slots[FindSlot(name, hash)] != 0;
+  const unsigned char tag = TagOf(hash);
+  const Bucket& first = BucketAt(FirstChoice(hash));
+  if (BucketHolds(first, name, tag)) return true;
+  // Only names that found their first bucket full go on to the second.
+  if ((first.bytes[0] & TurnedAwayBit(tag)) == 0) return false;
+  std::size_t index = SecondChoice(hash);
+  for (std::size_t visited = 0; visited < GetBucketCount(); ++visited) {
+    const Bucket& bucket = BucketAt(index);
+    if (BucketHolds(bucket, name, tag)) return true;
+    if ((bucket.bytes[0] & kOverflowed) == 0) return false;
+    index = NextBucket(index);
+  }
+  return false;
 }
 
-void CDomainSet::Reserve(std::size_t names) {
-  if (CapacityFor(names) > m_slots.size()) Rehash(CapacityFor(names));
+void CDomainSet::PrefetchBucket(std::uint64_t hash) const {
+  if (!m_pages.empty()) __builtin_prefetch(&BucketAt(FirstChoice(hash)));
 }
 
-void CDomainSet::ShrinkToFit() { m_names.shrink_to_fit(); }
+void CDomainSet::ShrinkToFit() {
+  m_longNames.shrink_to_fit();
+  if (m_size != 0 && PagesFor(m_entryBytes) < m_pages.size()) Rebuild(PagesFor(m_entryBytes));
+}
 
 std::size_t CDomainSet::GetMemoryBytes() const {
-  return m_slots.capacity() * sizeof(std::uint64_t) + m_names.capacity();
+  return m_pages.capacity() * sizeof(Page) + m_longNames.capacity();
 }
 
-std::size_t CDomainSet::FindSlot(std::string_view name, std::uint64_t hash) const {
-  // The table is never full, so the probe always meets an empty slot.
-  const std::size_t mask = m_slots.size() - 1;
-  for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
-    const std::uint64_t slot = m_slots[index];
-    if (slot == 0 || SlotHolds(slot, name, hash)) return index;
+std::size_t CDomainSet::FirstChoice(std::uint64_t hash) const {
+  // The page from the top hash bits scaled to the page count (any count works, so
+  // the table can be sized to its names); the bucket in it from six more bits.
+  // The tag takes the low 8 bits.
+  const auto page = static_cast<std::size_t>(((hash >> 32) * m_pages.size()) >> 32);
+  return page * kBucketsPerPage + (hash >> 8) % kBucketsPerPage;
+}
+
+std::size_t CDomainSet::SecondChoice(std::uint64_t hash) const {
+  // In the same page as the first, so that both cost one address translation.
+  const std::size_t first = FirstChoice(hash);
+  return first - first % kBucketsPerPage + (hash >> 14) % kBucketsPerPage;
+}
+
+std::size_t CDomainSet::NextBucket(std::size_t index) const {
+  return index + 1 == GetBucketCount() ? 0 : index + 1;
+}
+
+bool CDomainSet::BucketHolds(const Bucket& bucket, std::string_view name,
+                             unsigned char tag) const {
+  const unsigned char* bytes = bucket.bytes;
+  for (std::size_t at = kFirstEntry; at < kBucketBytes && bytes[at] != 0;
+       at += EntryBytes(bytes + at)) {
+    const unsigned char* entry = bytes + at;
+    if (entry[1] != tag) continue;
+    if (entry[0] == kLongMarker) {
+      if (entry[2] == name.size() &&
+          EqualsStored(name, m_longNames.data() + LongNameOffset(entry)))
+        return true;
+    } else if (entry[0] == name.size() &&
+               EqualsStored(name, reinterpret_cast<const char*>(entry + 2))) {
+      return true;
+    }
   }
+  return false;
 }
 
-bool CDomainSet::SlotHolds(std::uint64_t slot, std::string_view name, std::uint64_t hash) const {
-  if (slot >> kTagShift != hash >> kTagShift || SlotLength(slot) != name.size()) return false;
-  const char* stored = m_names.data() + SlotOffset(slot);
-  for (std::size_t i = 0; i < name.size(); ++i)
-    if (AsciiToLower(name[i]) != stored[i]) return false;
-  return true;
-}
-
-void CDomainSet::Rehash(std::size_t capacity) {
-  std::vector<std::uint64_t> old(capacity, 0);
-  old.swap(m_slots);
-  const std::size_t mask = capacity - 1;
-  for (const std::uint64_t slot : old) {
-    if (slot == 0) continue;
-    const std::string_view name(m_names.data() + SlotOffset(slot), SlotLength(slot));
-    std::size_t index = HashDomainName(name) & mask;
-    while (m_slots[index] != 0) index = (index + 1) & mask;
-    m_slots[index] = slot;
+bool CDomainSet::Place(const unsigned char* entry, std::size_t size, std::uint64_t hash) {
+  unsigned char* first = BucketAt(FirstChoice(hash)).bytes;
+  const std::size_t firstUsed = UsedBytes(first);
+  if (kBucketBytes - firstUsed >= size) {
+    std::memcpy(first + firstUsed, entry, size);
+    return true;
   }
+  first[0] |= TurnedAwayBit(TagOf(hash));
+  std::size_t index = SecondChoice(hash);
+  for (std::size_t visited = 0; visited < GetBucketCount(); ++visited) {
+    unsigned char* bytes = BucketAt(index).bytes;
+    const std::size_t used = UsedBytes(bytes);
+    if (kBucketBytes - used >= size) {
+      std::memcpy(bytes + used, entry, size);
+      return true;
+    }
+    bytes[0] |= kOverflowed;
+    index = NextBucket(index);
+  }
+  return false;
+}
+
+void CDomainSet::Rebuild(std::size_t pageCount) {
+  std::vector<Page> old(std::max<std::size_t>(pageCount, 1), Page{});
+  old.swap(m_pages);
+  const auto placeAll = [&] {
+    for (const Page& page : old) {
+      for (const Bucket& bucket : page.buckets) {
+        const unsigned char* bytes = bucket.bytes;
+        for (std::size_t at = kFirstEntry; at < kBucketBytes && bytes[at] != 0;
+             at += EntryBytes(bytes + at)) {
+          const unsigned char* entry = bytes + at;
+          const std::string_view name =
+              entry[0] == kLongMarker
+                  ? std::string_view(m_longNames.data() + LongNameOffset(entry), entry[2])
+                  : std::string_view(reinterpret_cast<const char*>(entry + 2), entry[0]);
+          if (!Place(entry, EntryBytes(entry), HashDomainName(name))) return false;
+        }
+      }
+    }
+    return true;
+  };
+  // A table too crowded to take every entry, which its sizing makes all but
+  // impossible, is tried again twice as large.
+  while (!placeAll()) m_pages.assign(2 * m_pages.size(), Page{});
+}
+
+std::size_t CDomainSet::PagesFor(std::size_t entryBytes) {
+  // At most kFillPercent of the room for entries taken: fuller pages would send
+  // more names past their two choices.
+  constexpr std::size_t kRoom = kBucketsPerPage * (kBucketBytes - kFirstEntry);
+  return std::max<std::size_t>(1, (100 * entryBytes + kFillPercent * kRoom - 1) / (kFillPercent * kRoom));
 }

@@ -16,11 +16,22 @@ TEST(DomainSet, StoresLowerCaseWithoutTrailingDotAndGrows) {
   EXPECT_FALSE(set.Add(std::string(254, 'a')));
   EXPECT_TRUE(set.Contains("ADS.example.com."));
   EXPECT_FALSE(set.Contains("ads.example.co"));
-  // Enough names to grow the table many times, all still found afterwards.
-  for (int i = 0; i < 5000; ++i) set.Add("host" + std::to_string(i) + ".example");
+  // Enough names to grow the table many times, short and long ones (up to the
+  // longest a DNS name can be), all still found afterwards, in any case.
+  const auto nameOf = [](int i) {
+    return std::string(static_cast<std::size_t>(i % 240), 'x') + std::to_string(i) + ".e";
+  };
+  for (int i = 0; i < 5000; ++i) ASSERT_TRUE(set.Add(nameOf(i))) << i;
+  set.ShrinkToFit();
   EXPECT_EQ(set.GetSize(), 5001u);
-  for (int i = 0; i < 5000; ++i) ASSERT_TRUE(set.Contains("HOST" + std::to_string(i) + ".example"));
-  EXPECT_FALSE(set.Contains("host5000.example"));
+  for (int i = 0; i < 5000; ++i) {
+    std::string name = nameOf(i);
+    for (char& c : name) c = c == 'x' ? 'X' : c;
+    ASSERT_TRUE(set.Contains(name)) << name;
+    name.pop_back();
+    ASSERT_FALSE(set.Contains(name)) << name;
+  }
+  EXPECT_FALSE(set.Contains(nameOf(5000)));
 }
 
 TEST(BlockListSet, BlocksANameAndItsSubdomainsOnly) {
