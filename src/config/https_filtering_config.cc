@@ -1,0 +1,114 @@
+// HTTPS filtering in the configuration: read and written in place.
+#include "config/https_filtering_config.h"
+
+#include <algorithm>
+
+#include "core/ascii.h"
+#include "core/pooled_string.h"
+#include "xml/xml_node.h"
+
+namespace {
+
+constexpr char kElement[] = "httpsfiltering";
+constexpr char kSiteElement[] = "site";
+constexpr std::size_t kMaxNameLength = 253;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f'); }
+
+bool IsIpv4Address(std::string_view text) {
+  int parts = 0;
+  while (parts < 4) {
+    std::size_t digits = 0;
+    int value = 0;
+    while (digits < text.size() && IsDigit(text[digits]) && digits < 3)
+      value = value * 10 + (text[digits++] - '0');
+    if (digits == 0 || value > 255) return false;
+    text.remove_prefix(digits);
+    ++parts;
+    if (parts < 4) {
+      if (text.empty() || text.front() != '.') return false;
+      text.remove_prefix(1);
+    }
+  }
+  return text.empty();
+}
+
+// Hex groups and colons, maybe ending in a dotted IPv4 address: enough to tell an
+// address from a name; the host a browser asks for is compared as text.
+bool LooksLikeIpv6Address(std::string_view text) {
+  if (text.find(':') == std::string_view::npos) return false;
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return IsHexDigit(c) || c == ':' || c == '.'; });
+}
+
+bool IsDomainName(std::string_view text) {
+  if (text.empty() || text.size() > kMaxNameLength) return false;
+  std::size_t labelLength = 0;
+  for (const char c : text) {
+    if (c == '.') {
+      if (labelLength == 0) return false;
+      labelLength = 0;
+      continue;
+    }
+    const bool allowed = IsDigit(c) || (c >= 'a' && c <= 'z') || c == '-' || c == '_';
+    if (!allowed || ++labelLength > 63) return false;
+  }
+  // A last label of digits alone is no top-level domain: such text is a
+  // mistyped address.
+  const std::string_view last = text.substr(text.size() - labelLength);
+  return labelLength != 0 && !std::all_of(last.begin(), last.end(), IsDigit);
+}
+
+}  // namespace
+
+std::optional<std::string> NormalizeHttpsSite(std::string_view text) {
+  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+  std::string site = ToLowerAscii(text);
+  if (site.size() > 2 && site.front() == '[' && site.back() == ']')
+    site = site.substr(1, site.size() - 2);
+  if (LooksLikeIpv6Address(site) || IsIpv4Address(site)) return site;
+  if (!site.empty() && site.back() == '.') site.pop_back();
+  if (IsDomainName(site)) return site;
+  return std::nullopt;
+}
+
+CHttpsFilteringSettings GetHttpsFiltering(const CXmlNode& document) {
+  CHttpsFilteringSettings settings;
+  const CXmlNode* root = document.GetChildCount() != 0 ? document.FindChild("lumbra") : nullptr;
+  const CXmlNode* element = root != nullptr ? root->FindChild(kElement) : nullptr;
+  if (element == nullptr) return settings;
+  settings.enabled = EqualsNoCase(element->GetAttribute("enabled").View(), "yes");
+  for (int position = 0; position < element->GetChildCount(); ++position) {
+    const CXmlNode* site = element->GetChild(position);
+    if (!EqualsNoCase(site->GetName().View(), kSiteElement)) continue;
+    const std::optional<std::string> normalized = NormalizeHttpsSite(site->GetText().View());
+    if (normalized && std::find(settings.sites.begin(), settings.sites.end(), *normalized) ==
+                          settings.sites.end())
+      settings.sites.push_back(*normalized);
+  }
+  return settings;
+}
+
+bool SetHttpsFiltering(CXmlNode& document, const CHttpsFilteringSettings& settings) {
+  CXmlNode* root = document.GetChildCount() != 0 ? document.FindChild("lumbra") : nullptr;
+  if (root == nullptr) return false;
+  CXmlNode* element = root->FindChild(kElement);
+  if (element == nullptr) element = root->AddChild(CPooledString(kElement));
+  if (element == nullptr) return false;
+  element->SetAttribute(CPooledString("enabled"), CPooledString(settings.enabled ? "yes" : "no"));
+  // Other children the user may have written (comments, notes) stay.
+  for (int position = element->GetChildCount() - 1; position >= 0; --position)
+    if (EqualsNoCase(element->GetChild(position)->GetName().View(), kSiteElement))
+      element->RemoveChild(position);
+  for (const std::string& site : settings.sites) {
+    CXmlNode* child = element->AddChild(CPooledString(kSiteElement));
+    if (child == nullptr) return false;
+    child->SetText(CPooledString(site));
+  }
+  return true;
+}
