@@ -1,6 +1,7 @@
 // The owning socket handle shared by the workers that use it, and whole-buffer I/O.
 #include "proxy/socket.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -23,6 +24,11 @@ void CSocket::Shutdown() const {
 
 void CSocket::ShutdownSending() const {
   if (m_descriptor) ::shutdown(m_descriptor->value, SHUT_WR);
+}
+
+bool SetNonBlocking(int socket) {
+  const int flags = ::fcntl(socket, F_GETFL);
+  return flags != -1 && ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
 void SetSendLimit(const CSocket& socket, std::chrono::milliseconds limit) {

@@ -44,6 +44,10 @@ class CSocket {
 // when a send fails. A closed peer gives an error, never SIGPIPE.
 ssize_t SendAll(int socket, const char* bytes, std::size_t length);
 
+// Makes receives and sends on the socket return at once instead of waiting; false
+// when the mode cannot be set.
+bool SetNonBlocking(int socket);
+
 // Bounds every send on the socket: one that moves no byte for `limit` fails.
 void SetSendLimit(const CSocket& socket, std::chrono::milliseconds limit);
 
