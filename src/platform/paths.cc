@@ -16,6 +16,8 @@ std::string GetAbsolutePathVariable(const char* name) {
   return value;
 }
 
+}  // namespace
+
 std::string GetHomeFolder() {
   std::string home = GetAbsolutePathVariable("HOME");
   if (!home.empty()) return home;
@@ -28,8 +30,6 @@ std::string GetHomeFolder() {
   if (found->pw_dir == nullptr || found->pw_dir[0] != '/') return {};
   return found->pw_dir;
 }
-
-}  // namespace
 
 std::string GetUserConfigHome() {
   std::string configHome = GetAbsolutePathVariable("XDG_CONFIG_HOME");
@@ -48,4 +48,12 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   if (folder.back() == '/') return folder + name;
   return folder + "/" + name;
+}
+
+std::string GetUserDataHome() {
+  std::string dataHome = GetAbsolutePathVariable("XDG_DATA_HOME");
+  if (!dataHome.empty()) return dataHome;
+  std::string home = GetHomeFolder();
+  if (home.empty()) return {};
+  return JoinPath(home, ".local/share");
 }

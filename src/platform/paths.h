@@ -8,6 +8,14 @@
 // home folder is known.
 std::string GetUserConfigHome();
 
+// $HOME when it holds an absolute path, else the password database's home folder;
+// empty when none is known.
+std::string GetHomeFolder();
+
+// $XDG_DATA_HOME when it holds an absolute path, else $HOME/.local/share; empty
+// when no home folder is known.
+std::string GetUserDataHome();
+
 // $XDG_RUNTIME_DIR when it holds an absolute path, else /tmp.
 std::string GetRuntimeFolder();
 
