@@ -1,0 +1,48 @@
+// Which CONNECT targets are inspected.
+#include "inspection/inspected_sites.h"
+
+#include "core/ascii.h"
+
+std::string CanonicalHost(std::string_view host) {
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  if (!host.empty() && host.back() == '.') host.remove_suffix(1);
+  return ToLowerAscii(host);
+}
+
+namespace {
+
+// An IPv6 address holds colons; an IPv4 one ends in a label of digits, which no
+// domain's top level is.
+bool IsAddress(std::string_view site) {
+  if (site.find(':') != std::string_view::npos) return true;
+  const std::size_t dot = site.rfind('.');
+  const std::string_view last = dot == std::string_view::npos ? site : site.substr(dot + 1);
+  return !last.empty() && last.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+}  // namespace
+
+bool CChosenSites::Covers(std::string_view host) const {
+  const std::string canonical = CanonicalHost(host);
+  for (const std::string& site : m_sites) {
+    if (canonical == site) return true;
+    // A subdomain: the site after a dot, never a look-alike ("notexample.com").
+    if (canonical.size() > site.size() && canonical.ends_with(site) &&
+        canonical[canonical.size() - site.size() - 1] == '.' && !IsAddress(site))
+      return true;
+  }
+  return false;
+}
+
+void CPassThroughHosts::Remember(std::string_view host) {
+  const std::lock_guard lock(m_mutex);
+  // A run that meets more hosts than the bound starts over rather than grow.
+  if (m_hosts.size() >= kMaxHosts) m_hosts.clear();
+  m_hosts.insert(CanonicalHost(host));
+}
+
+bool CPassThroughHosts::Holds(std::string_view host) const {
+  const std::lock_guard lock(m_mutex);
+  return m_hosts.contains(CanonicalHost(host));
+}
