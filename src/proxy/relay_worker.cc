@@ -38,8 +38,8 @@ void* CRelayWorker::ThreadMain(void* worker) {
 }
 
 void CRelayWorker::Run() {
-  CReceiveWindow window(m_server.Get());
-  const Ending ending = m_state->IsTunnel() ? RelayTunnel(window) : RelayAnswers();
+  const Ending ending = RelayAnswers();
+  if (ending == Ending::kHandedOver) return;
   m_state->SetEnded();
   m_server.Shutdown();
   if (ending == Ending::kServerOnly) return;

@@ -20,7 +20,8 @@
 // the browser when its turn comes in the order of the browser's requests, running
 // every piece (at most 16 KiB, never reaching into the next answer) through the
 // filter rules. Bytes the server sends while it owes no answer are dropped with
-// its connection. A CONNECT tunnel or a 101 upgrade is relayed untouched.
+// its connection. After an answer that opens a tunnel (a 101 upgrade, or a
+// corporate proxy's CONNECT), the request loop relays it.
 //
 // A worker owns itself: created with new, started with Start, and deleted by its
 // own thread when the relay ends.
@@ -39,9 +40,10 @@ class CRelayWorker {
   bool Start();
 
  private:
-  // How a relay ends: with its server connection alone, or with the whole
-  // browser connection (the browser must see the close, or the order is broken).
-  enum class Ending { kServerOnly, kBrowserConnection };
+  // How a relay ends: with its server connection alone, with the whole browser
+  // connection (the browser must see the close, or the order is broken), or by
+  // leaving the connection, now a tunnel, to the request loop.
+  enum class Ending { kServerOnly, kBrowserConnection, kHandedOver };
 
   static void* ThreadMain(void* worker);
   void Run();
@@ -62,7 +64,9 @@ class CRelayWorker {
   Ending OnBrokenAnswer(bool headSent);
   // Sends a short error page, once the browser is owed this answer.
   void AnswerWithError(int status, std::string_view reason);
-  Ending RelayTunnel(CReceiveWindow& window);
+  // Sends the bytes after the answer that opened a tunnel, then leaves the tunnel
+  // to the browser connection's request loop.
+  Ending HandOverTunnel(CReceiveWindow& window);
 
   std::shared_ptr<CUpstreamState> m_state;
   CSocket m_server;

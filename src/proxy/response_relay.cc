@@ -6,7 +6,6 @@
 #include "proxy/relay_worker.h"
 #include "proxy/request_text.h"
 #include "proxy/time_limits.h"
-#include "proxy/tunnel_pump.h"
 #include "rules/request_matching.h"
 
 CRelayWorker::Ending CRelayWorker::RelayAnswers() {
@@ -73,14 +72,13 @@ std::optional<CRelayWorker::Ending> CRelayWorker::HandleReceived(CReceiveWindow&
     sent = read;
     m_answerShown = false;
     if (event.type == CMessageStream::Event::kEnd && stream.GetResponseHead().interim) continue;
-    if (event.type == CMessageStream::Event::kTunnel) m_state->SetTunnel();
     m_inAnswer = false;
     m_hasTurn = false;
-    m_order->Finish(m_state.get());
     if (event.type == CMessageStream::Event::kTunnel) {
       window.Consume(read);
-      return RelayTunnel(window);
+      return HandOverTunnel(window);
     }
+    m_order->Finish(m_state.get());
   }
   // Body bytes go out as they come; a head not yet whole stays unread (and unsent)
   // until more bytes complete it.
@@ -188,7 +186,13 @@ CRelayWorker::Ending CRelayWorker::OnBrokenAnswer(bool headSent) {
   return Ending::kBrowserConnection;
 }
 
-CRelayWorker::Ending CRelayWorker::RelayTunnel(CReceiveWindow& window) {
-  PumpTunnel(window, m_browser.Get(), *m_state, GetTimeLimits().tunnelIdle);
-  return Ending::kBrowserConnection;
+CRelayWorker::Ending CRelayWorker::HandOverTunnel(CReceiveWindow& window) {
+  // The tunnel's first bytes, received with the answer, reach the browser before
+  // the request loop, woken by the finished answer, pumps the tunnel both ways.
+  const std::string_view first = window.Unread();
+  if (SendAll(m_browser.Get(), first.data(), first.size()) < 0) return Ending::kBrowserConnection;
+  window.Consume(first.size());
+  m_state->SetTunnel();
+  m_order->Finish(m_state.get());
+  return Ending::kHandedOver;
 }

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -23,6 +24,11 @@ void CSocket::Shutdown() const {
 
 void CSocket::ShutdownSending() const {
   if (m_descriptor) ::shutdown(m_descriptor->value, SHUT_WR);
+}
+
+bool SetSocketMode(const CSocket& socket, SocketMode mode) {
+  int nonBlocking = mode == SocketMode::kNonBlocking ? 1 : 0;
+  return ::ioctl(socket.Get(), FIONBIO, &nonBlocking) == 0;
 }
 
 void SetSendLimit(const CSocket& socket, std::chrono::milliseconds limit) {

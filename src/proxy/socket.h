@@ -40,6 +40,11 @@ class CSocket {
   std::shared_ptr<const CDescriptor> m_descriptor;
 };
 
+// Whether calls on a socket wait for the peer: the relays wait (within limits),
+// a tunnel's pump never does.
+enum class SocketMode { kBlocking, kNonBlocking };
+bool SetSocketMode(const CSocket& socket, SocketMode mode);
+
 // Sends all `length` bytes. Returns the bytes sent (0 for an empty buffer), or -1
 // when a send fails. A closed peer gives an error, never SIGPIPE.
 ssize_t SendAll(int socket, const char* bytes, std::size_t length);

@@ -12,8 +12,7 @@
 // requests on it, and the response relay that reads the server's answers.
 class CUpstreamState {
  public:
-  // `tunnel`: the connection carries a CONNECT tunnel from the start.
-  CUpstreamState(std::string host, int port, CSocket server, bool tunnel = false);
+  CUpstreamState(std::string host, int port, CSocket server);
   CUpstreamState(const CUpstreamState&) = delete;
   CUpstreamState& operator=(const CUpstreamState&) = delete;
 
@@ -43,7 +42,7 @@ class CUpstreamState {
   const std::string m_host;
   const int m_port;
   const CSocket m_server;
-  std::atomic<bool> m_tunnel;
+  std::atomic<bool> m_tunnel{false};
   std::atomic<bool> m_ended{false};
   std::atomic<long long> m_lastActivity{SteadyMilliseconds()};
 };
