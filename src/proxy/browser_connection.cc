@@ -170,6 +170,7 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
   }
   // Noted before the first byte leaves, so the answer finds its place in line.
   m_order->Expect({upstream.get(), framing.kind, url, allowed});
+  if (m_order->ResumeRelay(*upstream) && !StartResponseRelay(upstream)) return false;
   if (SendAll(upstream->GetServerSocket().Get(), head, sendLength) < 0) return false;
   upstream->NoteActivity();
   m_input->Consume(headLength);

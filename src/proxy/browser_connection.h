@@ -85,6 +85,9 @@ class CBrowserConnection {
   // The server connection for `target` (the corporate proxy in that mode), opened
   // with its response relay when there is none yet.
   std::shared_ptr<CUpstreamState> FindUpstream(const CRequestTarget& target, OpenFailure& failure);
+  // A server connection whose relay has parked is still open, quiet and within
+  // its idle limit.
+  static bool IsStillUsable(const CUpstreamState& state);
   CSocket ConnectServer(const std::string& host, int port, SocketMode mode,
                         OpenFailure& failure) const;
   bool StartResponseRelay(const std::shared_ptr<CUpstreamState>& state);

@@ -39,7 +39,8 @@ void* CRelayWorker::ThreadMain(void* worker) {
 
 void CRelayWorker::Run() {
   const Ending ending = RelayAnswers();
-  if (ending == Ending::kHandedOver) return;
+  // The connection lives on without this relay.
+  if (ending == Ending::kHandedOver || ending == Ending::kParked) return;
   m_state->SetEnded();
   m_server.Shutdown();
   if (ending == Ending::kServerOnly) return;

@@ -1,6 +1,7 @@
 // CRelayWorker: the response relay of one server connection, on its own thread.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -41,9 +42,15 @@ class CRelayWorker {
 
  private:
   // How a relay ends: with its server connection alone, with the whole browser
-  // connection (the browser must see the close, or the order is broken), or by
-  // leaving the connection, now a tunnel, to the request loop.
-  enum class Ending { kServerOnly, kBrowserConnection, kHandedOver };
+  // connection (the browser must see the close, or the order is broken), by
+  // leaving the connection, now a tunnel, to the request loop, or by parking while
+  // the server owes nothing (the request loop starts a relay again with the next
+  // request for it).
+  enum class Ending { kServerOnly, kBrowserConnection, kHandedOver, kParked };
+  // How long a relay waits between answers before it parks. A parked relay costs
+  // no thread stack; starting one again costs a hand-off to a parked thread, far
+  // less than the server's answer takes.
+  static constexpr std::chrono::milliseconds kParkAfter{200};
 
   static void* ThreadMain(void* worker);
   void Run();

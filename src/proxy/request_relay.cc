@@ -1,5 +1,7 @@
 // The browser connection's side of the relay: request bodies, server
 // connections, and tunnels.
+#include <poll.h>
+
 #include <new>
 #include <utility>
 
@@ -15,7 +17,12 @@ std::shared_ptr<CUpstreamState> CBrowserConnection::FindUpstream(const CRequestT
                                                                  OpenFailure& failure) {
   const std::string& host = m_settings.corporate ? m_settings.corporateHost : target.host;
   const int port = m_settings.corporate ? m_settings.corporatePort : target.port;
-  if (auto state = m_upstreams.Find(host, port)) return state;
+  if (auto state = m_upstreams.Find(host, port)) {
+    if (!m_order->IsRelayParked(*state) || IsStillUsable(*state)) return state;
+    // Nobody watched it while its relay was parked: a server that has closed it
+    // (or sent bytes it owed no one) is replaced by a new connection.
+    state->SetEnded();
+  }
   // A page that names many hosts keeps a bounded number of server connections.
   m_upstreams.MakeRoom(kMaxServerConnections, [this](const CUpstreamState& state) {
     return m_order->FirstOwedBy(&state).has_value();
@@ -27,6 +34,12 @@ std::shared_ptr<CUpstreamState> CBrowserConnection::FindUpstream(const CRequestT
   if (!StartResponseRelay(state)) return nullptr;
   m_upstreams.Register(state);
   return state;
+}
+
+bool CBrowserConnection::IsStillUsable(const CUpstreamState& state) {
+  if (state.IdleFor(GetTimeLimits().serverIdle)) return false;
+  pollfd entry{state.GetServerSocket().Get(), POLLIN, 0};
+  return ::poll(&entry, 1, 0) == 0;
 }
 
 CSocket CBrowserConnection::ConnectServer(const std::string& host, int port, SocketMode mode,

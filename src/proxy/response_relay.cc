@@ -1,4 +1,5 @@
 // The response relay: one server's answers, framed, back to the browser in turn.
+#include <algorithm>
 #include <cstring>
 
 #include "proxy/block_counters.h"
@@ -18,13 +19,17 @@ CRelayWorker::Ending CRelayWorker::RelayAnswers() {
   const std::chrono::milliseconds limit = GetTimeLimits().serverIdle;
   auto wait = CReceiveWindow::Wait::kYes;
   for (;;) {
-    const CReceiveWindow::Result received = window.Receive(wait, limit);
+    // A server quiet between answers soon gives back the thread waiting for it.
+    const bool betweenAnswers = !m_inAnswer && window.IsEmpty();
+    const CReceiveWindow::Result received =
+        window.Receive(wait, betweenAnswers ? std::min(kParkAfter, limit) : limit);
     if (received == CReceiveWindow::Result::kNothingYet) {
       burst.End();
       wait = CReceiveWindow::Wait::kYes;
       continue;
     }
     if (received == CReceiveWindow::Result::kTimedOut) {
+      if (betweenAnswers && m_order->ParkRelay(*m_state)) return Ending::kParked;
       // A request body still on its way to the server keeps the connection alive.
       if (!m_state->IdleFor(limit)) continue;
       return OnServerSilent();
