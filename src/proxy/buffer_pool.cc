@@ -10,7 +10,7 @@ namespace {
 
 struct CBufferPool {
   std::mutex lock;
-  std::vector<CPageBlock> idle;
+  std::vector<std::unique_ptr<char[]>> idle;
 };
 
 // Never destroyed: detached workers may still return buffers while the process ends.
@@ -22,7 +22,7 @@ CBufferPool& GetBufferPool() {
 
 }  // namespace
 
-CRelayBuffer::CRelayBuffer() : m_bytes(nullptr, CPageRelease{kRelayBufferSize}) {
+CRelayBuffer::CRelayBuffer() {
   CBufferPool& pool = GetBufferPool();
   {
     std::lock_guard lock(pool.lock);
@@ -31,12 +31,11 @@ CRelayBuffer::CRelayBuffer() : m_bytes(nullptr, CPageRelease{kRelayBufferSize}) 
       pool.idle.pop_back();
     }
   }
-  if (!m_bytes) m_bytes = AllocatePages(kRelayBufferSize);
-  if (!m_bytes) throw std::bad_alloc();
+  if (!m_bytes) m_bytes = std::make_unique_for_overwrite<char[]>(kRelayBufferSize);
 }
 
 CRelayBuffer::~CRelayBuffer() {
   CBufferPool& pool = GetBufferPool();
   std::lock_guard lock(pool.lock);
-  if (m_bytes && pool.idle.size() < kMaxIdleBuffers) pool.idle.push_back(std::move(m_bytes));
+  if (pool.idle.size() < kMaxIdleBuffers) pool.idle.push_back(std::move(m_bytes));
 }

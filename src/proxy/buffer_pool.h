@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
-#include "platform/page_memory.h"
 #include "proxy/request_text.h"
 
 // Bytes in one buffer: a whole receive and the 0 byte written after it.
@@ -11,8 +11,7 @@ inline constexpr std::size_t kRelayBufferSize = kMaxPieceSize + 1;
 
 // One buffer, borrowed from the process-wide pool and given back when the handle
 // is destroyed. A relay holds one only while it handles a piece, so an idle
-// keep-alive connection holds none and costs no buffer memory. The buffers a
-// burst of connections needed beyond the pool's keep leave the process with it.
+// keep-alive connection holds none and costs no buffer memory.
 class CRelayBuffer {
  public:
   CRelayBuffer();
@@ -22,9 +21,9 @@ class CRelayBuffer {
 
   char* Get() const { return m_bytes.get(); }
 
-  // Buffers kept for reuse; beyond them a returned buffer goes back to the system.
-  static constexpr std::size_t kMaxIdleBuffers = 128;
+  // Buffers kept for reuse; beyond them a returned buffer is freed.
+  static constexpr std::size_t kMaxIdleBuffers = 64;
 
  private:
-  CPageBlock m_bytes;
+  std::unique_ptr<char[]> m_bytes;
 };
