@@ -7,15 +7,16 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
-#include <deque>
+#include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace {
 
 struct CWork {
-  void* (*entry)(void*);
-  void* argument;
+  void* (*entry)(void*) = nullptr;
+  void* argument = nullptr;
 };
 
 // How long a parked thread waits for work, and how many may wait at once: enough
@@ -32,55 +33,74 @@ std::chrono::milliseconds ReadProgramIdleTime() {
   return std::min(kProgramIdleTime, std::chrono::milliseconds(std::strtol(text, nullptr, 10)));
 }
 
+// A thread waiting for work. Each has its own wake-up, so that handing it a piece
+// wakes that thread alone, and the hand-off never makes it wait for the lock the
+// giver still holds.
+struct CParkedThread {
+  std::condition_variable wake;
+  CWork work;
+  bool handed = false;
+};
+
 }  // namespace
 
 struct CWorkerPool::CState {
   std::chrono::milliseconds idleTime;
   std::size_t maxParked;
   std::mutex lock;
-  std::condition_variable wake;
-  std::deque<CWork> pending;
-  std::size_t parked = 0;
+  // The most recently parked last: it is handed work first, while its stack and
+  // caches are still warm, and the ones at the front end when idle.
+  std::vector<std::shared_ptr<CParkedThread>> parked;
   bool stopping = false;
 };
 
 namespace {
 
-// Waits for the next piece of work; false when the thread should end instead.
-bool TakeWork(CWorkerPool::CState& state, CWork& work) {
+// Parks the thread until it is handed work (true) or should end (false).
+// The waker holds a share of `self` until it has notified, so a thread that runs
+// its piece and leaves at once never takes its wake-up away from under the waker.
+bool Park(CWorkerPool::CState& state, const std::shared_ptr<CParkedThread>& self, CWork& work) {
   std::unique_lock<std::mutex> hold(state.lock);
-  if (state.pending.empty() && state.parked >= state.maxParked) return false;
-  ++state.parked;
-  const bool woken = state.wake.wait_for(hold, state.idleTime, [&] {
-    return state.stopping || !state.pending.empty();
-  });
-  --state.parked;
-  if (!woken || state.pending.empty()) return false;
-  work = state.pending.front();
-  state.pending.pop_front();
-  return true;
+  if (state.stopping || state.parked.size() >= state.maxParked) return false;
+  self->handed = false;
+  state.parked.push_back(self);
+  if (!self->wake.wait_for(hold, state.idleTime, [&] { return self->handed; })) {
+    // Nobody took this thread within the idle time: it leaves the pool.
+    std::erase(state.parked, self);
+    return false;
+  }
+  work = self->work;
+  return work.entry != nullptr;
 }
 
+struct CThreadStart {
+  std::shared_ptr<CWorkerPool::CState> state;
+  CWork first;
+};
+
 void* PoolThreadMain(void* context) {
-  // The thread's own share of the state, handed over by Run.
-  std::unique_ptr<std::shared_ptr<CWorkerPool::CState>> share(
-      static_cast<std::shared_ptr<CWorkerPool::CState>*>(context));
-  CWorkerPool::CState& state = **share;
-  for (CWork work{}; TakeWork(state, work);) work.entry(work.argument);
+  // The thread's own share of the state and its first piece, handed over by Run.
+  const std::unique_ptr<CThreadStart> start(static_cast<CThreadStart*>(context));
+  CWorkerPool::CState& state = *start->state;
+  const auto self = std::make_shared<CParkedThread>();
+  for (CWork work = start->first; work.entry != nullptr;) {
+    work.entry(work.argument);
+    if (!Park(state, self, work)) break;
+  }
   return nullptr;
 }
 
-bool StartPoolThread(const std::shared_ptr<CWorkerPool::CState>& state) {
-  auto share = std::make_unique<std::shared_ptr<CWorkerPool::CState>>(state);
+bool StartPoolThread(const std::shared_ptr<CWorkerPool::CState>& state, CWork first) {
+  auto start = std::make_unique<CThreadStart>(CThreadStart{state, first});
   pthread_attr_t attributes;
   if (::pthread_attr_init(&attributes) != 0) return false;
   const bool ready = ::pthread_attr_setstacksize(&attributes, kWorkerStackSize) == 0 &&
                      ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED) == 0;
   pthread_t thread;
   const bool started =
-      ready && ::pthread_create(&thread, &attributes, PoolThreadMain, share.get()) == 0;
+      ready && ::pthread_create(&thread, &attributes, PoolThreadMain, start.get()) == 0;
   ::pthread_attr_destroy(&attributes);
-  if (started) share.release();  // the thread owns it now
+  if (started) start.release();  // the thread owns it now
   return started;
 }
 
@@ -93,31 +113,36 @@ CWorkerPool::CWorkerPool(std::chrono::milliseconds idleTime, std::size_t maxPark
 }
 
 CWorkerPool::~CWorkerPool() {
+  std::vector<std::shared_ptr<CParkedThread>> parked;
   {
     std::lock_guard<std::mutex> hold(m_state->lock);
     m_state->stopping = true;
+    parked.swap(m_state->parked);
+    // Handed no work: each ends.
+    for (const auto& thread : parked) {
+      thread->work = {};
+      thread->handed = true;
+    }
   }
-  m_state->wake.notify_all();
+  for (const auto& thread : parked) thread->wake.notify_one();
 }
 
 bool CWorkerPool::Run(void* (*entry)(void*), void* argument) {
+  const CWork work{entry, argument};
   {
-    std::lock_guard<std::mutex> hold(m_state->lock);
-    m_state->pending.push_back({entry, argument});
-    // A parked thread for every piece waiting: one of them takes this one.
-    if (m_state->parked >= m_state->pending.size()) {
-      m_state->wake.notify_one();
+    std::unique_lock<std::mutex> hold(m_state->lock);
+    if (!m_state->parked.empty()) {
+      const std::shared_ptr<CParkedThread> thread = std::move(m_state->parked.back());
+      m_state->parked.pop_back();
+      thread->work = work;
+      thread->handed = true;
+      // Woken once the lock is free, so that it does not wake only to wait for it.
+      hold.unlock();
+      thread->wake.notify_one();
       return true;
     }
   }
-  if (StartPoolThread(m_state)) return true;
-  // No new thread: the piece is taken back unless a thread took it meanwhile.
-  std::lock_guard<std::mutex> hold(m_state->lock);
-  const auto queued = std::find_if(m_state->pending.begin(), m_state->pending.end(),
-                                   [&](const CWork& work) { return work.argument == argument; });
-  if (queued == m_state->pending.end()) return true;
-  m_state->pending.erase(queued);
-  return false;
+  return StartPoolThread(m_state, work);
 }
 
 bool StartWorkerThread(void* (*entry)(void*), void* argument) {

@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "proxy/upstream_state.h"
+
 void CAnswerOrder::Expect(CPendingAnswer answer) {
   std::lock_guard lock(m_lock);
   m_owed.push_back(std::move(answer));
@@ -16,6 +18,27 @@ std::optional<CPendingAnswer> CAnswerOrder::FirstOwedBy(const CUpstreamState* up
   return std::nullopt;
 }
 
+bool CAnswerOrder::ParkRelay(CUpstreamState& upstream) {
+  std::lock_guard lock(m_lock);
+  if (m_closed) return false;
+  for (const CPendingAnswer& answer : m_owed)
+    if (answer.upstream == &upstream) return false;
+  upstream.SetRelayParked(true);
+  return true;
+}
+
+bool CAnswerOrder::ResumeRelay(CUpstreamState& upstream) {
+  std::lock_guard lock(m_lock);
+  const bool parked = upstream.IsRelayParked();
+  upstream.SetRelayParked(false);
+  return parked;
+}
+
+bool CAnswerOrder::IsRelayParked(const CUpstreamState& upstream) const {
+  std::lock_guard lock(m_lock);
+  return upstream.IsRelayParked();
+}
+
 bool CAnswerOrder::WaitForTurn(const CUpstreamState* upstream) {
   std::unique_lock lock(m_lock);
   m_changed.wait(
@@ -27,7 +50,7 @@ void CAnswerOrder::Finish(const CUpstreamState* upstream) {
   {
     std::lock_guard lock(m_lock);
     if (m_owed.empty() || m_owed.front().upstream != upstream) return;
-    m_owed.pop_front();
+    m_owed.erase(m_owed.begin());
   }
   m_changed.notify_all();
 }

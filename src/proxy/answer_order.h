@@ -4,10 +4,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "proxy/message_framing.h"
 
@@ -37,6 +37,14 @@ class CAnswerOrder {
   void Expect(CPendingAnswer answer);
   // The first answer `upstream` owes, or nothing when it owes none (or all is closed).
   std::optional<CPendingAnswer> FirstOwedBy(const CUpstreamState* upstream) const;
+  // The response relay of `upstream` may leave, giving back its thread, when that
+  // server owes nothing: true when it may. Until ResumeRelay, the server's
+  // connection is watched by nobody.
+  bool ParkRelay(CUpstreamState& upstream);
+  // Called after Expect for a request to `upstream`: true when its relay had
+  // parked, and the caller must start one for the answer.
+  bool ResumeRelay(CUpstreamState& upstream);
+  bool IsRelayParked(const CUpstreamState& upstream) const;
   // Waits until the first answer owed anywhere is `upstream`'s; false once closed.
   bool WaitForTurn(const CUpstreamState* upstream);
   // The answer at the front, `upstream`'s, has reached the browser whole.
@@ -53,6 +61,7 @@ class CAnswerOrder {
  private:
   mutable std::mutex m_lock;
   std::condition_variable m_changed;
-  std::deque<CPendingAnswer> m_owed;
+  // Seldom more than a few: a vector, which unlike a deque costs nothing while empty.
+  std::vector<CPendingAnswer> m_owed;
   bool m_closed = false;
 };

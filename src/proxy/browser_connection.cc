@@ -80,8 +80,6 @@ void* CBrowserConnection::ThreadMain(void* connection) {
 void CBrowserConnection::Run() {
   // Reading the machine's addresses is left to this thread, off the accept loop.
   m_scope.peerIsLocal = IsOwnAddress(m_peer);
-  // A browser that stops reading holds a send no longer than an idle connection.
-  SetSendLimit(m_browser, GetTimeLimits().browserIdle);
   m_input.emplace(m_browser.Get());
   while (ServeRequest()) {
   }
@@ -95,7 +93,6 @@ void CBrowserConnection::Finish() {
   m_order->Close();
   m_browser.Shutdown();
   m_upstreams.CloseAll();
-  if (m_tunnel) m_tunnel->GetServerSocket().Shutdown();
 }
 
 bool CBrowserConnection::ServeRequest() {
@@ -173,6 +170,7 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
   }
   // Noted before the first byte leaves, so the answer finds its place in line.
   m_order->Expect({upstream.get(), framing.kind, url, allowed});
+  if (m_order->ResumeRelay(*upstream) && !StartResponseRelay(upstream)) return false;
   if (SendAll(upstream->GetServerSocket().Get(), head, sendLength) < 0) return false;
   upstream->NoteActivity();
   m_input->Consume(headLength);
@@ -188,8 +186,10 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
   if (!framing.asksUpgrade && framing.kind != RequestKind::kConnect) return true;
   if (!m_order->WaitUntilAllAnswered()) return false;
   if (!upstream->IsTunnel()) return true;
-  SetSendLimit(m_browser, GetTimeLimits().tunnelIdle);
-  RelayTunnel(*upstream);
+  // The response relay has passed on the answer and left the server's bytes to the
+  // tunnel, which moves them without waiting.
+  if (SetSocketMode(upstream->GetServerSocket(), SocketMode::kNonBlocking))
+    RelayTunnel(upstream->GetServerSocket());
   return false;
 }
 

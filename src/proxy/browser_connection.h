@@ -85,15 +85,19 @@ class CBrowserConnection {
   // The server connection for `target` (the corporate proxy in that mode), opened
   // with its response relay when there is none yet.
   std::shared_ptr<CUpstreamState> FindUpstream(const CRequestTarget& target, OpenFailure& failure);
-  CSocket ConnectServer(const std::string& host, int port, OpenFailure& failure) const;
+  // A server connection whose relay has parked is still open, quiet and within
+  // its idle limit.
+  static bool IsStillUsable(const CUpstreamState& state);
+  CSocket ConnectServer(const std::string& host, int port, SocketMode mode,
+                        OpenFailure& failure) const;
   bool StartResponseRelay(const std::shared_ptr<CUpstreamState>& state);
   // Sends the body that follows the head just sent; false ends the connection.
   bool ForwardBody(CUpstreamState& upstream);
   // True when the body bytes already received break its framing.
   bool BodyInHandIsBroken(std::size_t headLength) const;
   bool OpenTunnel(const CRequestTarget& target, std::size_t headLength);
-  // Relays the browser's bytes untouched to the tunnel's server until either ends.
-  void RelayTunnel(CUpstreamState& tunnel);
+  // Relays the tunnel's bytes untouched both ways until it ends.
+  void RelayTunnel(const CSocket& server);
   // Answers with an error page once every earlier answer is out, then closes.
   void Refuse(int status, std::string_view host, std::string_view detail);
   void RefuseUnreachable(const std::string& host, OpenFailure failure);
@@ -108,7 +112,6 @@ class CBrowserConnection {
   std::optional<CReceiveWindow> m_input;
   CMessageStream m_stream{CMessageStream::Side::kRequests};
   CUpstreamTable m_upstreams;
-  std::shared_ptr<CUpstreamState> m_tunnel;
   // The request loop counts as one relay from its first server connection on.
   bool m_countedAsRelay = false;
   // What the rules carry from one request head to the next.

@@ -19,6 +19,7 @@
 #include "proxy/peer_access.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/socket.h"
+#include "proxy/time_limits.h"
 
 namespace {
 
@@ -38,6 +39,14 @@ CSocket OpenListeningSocket(int port) {
   if (::bind(listening.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     return {};
   if (::listen(listening.Get(), CProxyListener::kBacklog) != 0) return {};
+  // Accepted sockets start with the listening socket's options, so these cost no
+  // call per connection. Small pieces go out at once: a response's header and body
+  // may arrive in two receives, and waiting for an acknowledgement would delay the
+  // second. A browser that stops reading holds a send no longer than an idle
+  // connection.
+  const int noDelay = 1;
+  ::setsockopt(listening.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+  SetSendLimit(listening, GetTimeLimits().browserIdle);
   return listening;
 }
 
@@ -221,10 +230,6 @@ void CProxyListener::CRun::StartConnection(CSocket browser, in_addr peer) {
   // A peer the proxy does not serve is closed without an answer, before anything
   // it sent is read: its requests never reach a server.
   if (!IsPeerServed(peer, snapshot->GetSettings().allowLocalNetwork)) return;
-  // Small pieces go out at once: a response's header and body may arrive in two
-  // receives, and waiting for an acknowledgement would delay the second.
-  const int noDelay = 1;
-  ::setsockopt(browser.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   auto* connection = new (std::nothrow) CBrowserConnection;
   if (connection == nullptr) return;
   connection->Start(std::move(browser), peer, port, std::move(snapshot));

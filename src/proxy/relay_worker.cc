@@ -38,8 +38,9 @@ void* CRelayWorker::ThreadMain(void* worker) {
 }
 
 void CRelayWorker::Run() {
-  CReceiveWindow window(m_server.Get());
-  const Ending ending = m_state->IsTunnel() ? RelayTunnel(window) : RelayAnswers();
+  const Ending ending = RelayAnswers();
+  // The connection lives on without this relay.
+  if (ending == Ending::kHandedOver || ending == Ending::kParked) return;
   m_state->SetEnded();
   m_server.Shutdown();
   if (ending == Ending::kServerOnly) return;

@@ -1,6 +1,7 @@
 // CRelayWorker: the response relay of one server connection, on its own thread.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -20,7 +21,8 @@
 // the browser when its turn comes in the order of the browser's requests, running
 // every piece (at most 16 KiB, never reaching into the next answer) through the
 // filter rules. Bytes the server sends while it owes no answer are dropped with
-// its connection. A CONNECT tunnel or a 101 upgrade is relayed untouched.
+// its connection. After an answer that opens a tunnel (a 101 upgrade, or a
+// corporate proxy's CONNECT), the request loop relays it.
 //
 // A worker owns itself: created with new, started with Start, and deleted by its
 // own thread when the relay ends.
@@ -39,9 +41,16 @@ class CRelayWorker {
   bool Start();
 
  private:
-  // How a relay ends: with its server connection alone, or with the whole
-  // browser connection (the browser must see the close, or the order is broken).
-  enum class Ending { kServerOnly, kBrowserConnection };
+  // How a relay ends: with its server connection alone, with the whole browser
+  // connection (the browser must see the close, or the order is broken), by
+  // leaving the connection, now a tunnel, to the request loop, or by parking while
+  // the server owes nothing (the request loop starts a relay again with the next
+  // request for it).
+  enum class Ending { kServerOnly, kBrowserConnection, kHandedOver, kParked };
+  // How long a relay waits between answers before it parks. A parked relay costs
+  // no thread stack; starting one again costs a hand-off to a parked thread, far
+  // less than the server's answer takes.
+  static constexpr std::chrono::milliseconds kParkAfter{200};
 
   static void* ThreadMain(void* worker);
   void Run();
@@ -62,7 +71,9 @@ class CRelayWorker {
   Ending OnBrokenAnswer(bool headSent);
   // Sends a short error page, once the browser is owed this answer.
   void AnswerWithError(int status, std::string_view reason);
-  Ending RelayTunnel(CReceiveWindow& window);
+  // Sends the bytes after the answer that opened a tunnel, then leaves the tunnel
+  // to the browser connection's request loop.
+  Ending HandOverTunnel(CReceiveWindow& window);
 
   std::shared_ptr<CUpstreamState> m_state;
   CSocket m_server;

@@ -1,5 +1,7 @@
 // The browser connection's side of the relay: request bodies, server
 // connections, and tunnels.
+#include <poll.h>
+
 #include <new>
 #include <utility>
 
@@ -15,20 +17,32 @@ std::shared_ptr<CUpstreamState> CBrowserConnection::FindUpstream(const CRequestT
                                                                  OpenFailure& failure) {
   const std::string& host = m_settings.corporate ? m_settings.corporateHost : target.host;
   const int port = m_settings.corporate ? m_settings.corporatePort : target.port;
-  if (auto state = m_upstreams.Find(host, port)) return state;
+  if (auto state = m_upstreams.Find(host, port)) {
+    if (!m_order->IsRelayParked(*state) || IsStillUsable(*state)) return state;
+    // Nobody watched it while its relay was parked: a server that has closed it
+    // (or sent bytes it owed no one) is replaced by a new connection.
+    state->SetEnded();
+  }
   // A page that names many hosts keeps a bounded number of server connections.
   m_upstreams.MakeRoom(kMaxServerConnections, [this](const CUpstreamState& state) {
     return m_order->FirstOwedBy(&state).has_value();
   });
-  CSocket server = ConnectServer(host, port, failure);
+  CSocket server = ConnectServer(host, port, SocketMode::kBlocking, failure);
   if (!server.IsOpen()) return nullptr;
+  SetSendLimit(server, GetTimeLimits().serverIdle);
   auto state = std::make_shared<CUpstreamState>(host, port, std::move(server));
   if (!StartResponseRelay(state)) return nullptr;
   m_upstreams.Register(state);
   return state;
 }
 
-CSocket CBrowserConnection::ConnectServer(const std::string& host, int port,
+bool CBrowserConnection::IsStillUsable(const CUpstreamState& state) {
+  if (state.IdleFor(GetTimeLimits().serverIdle)) return false;
+  pollfd entry{state.GetServerSocket().Get(), POLLIN, 0};
+  return ::poll(&entry, 1, 0) == 0;
+}
+
+CSocket CBrowserConnection::ConnectServer(const std::string& host, int port, SocketMode mode,
                                           OpenFailure& failure) const {
   const auto address = ResolveHost(host);
   if (!address) {
@@ -43,13 +57,11 @@ CSocket CBrowserConnection::ConnectServer(const std::string& host, int port,
     return {};
   }
   ConnectFailure connectFailure = ConnectFailure::kNone;
-  CSocket server = ConnectToAddress(*address, port, kConnectTimeout, connectFailure);
+  CSocket server = ConnectToAddress(*address, port, kConnectTimeout, connectFailure, mode);
   if (connectFailure == ConnectFailure::kTimedOut)
     failure = OpenFailure::kTimedOut;
   else if (!server.IsOpen())
     failure = OpenFailure::kRefused;
-  else
-    SetSendLimit(server, GetTimeLimits().serverIdle);
   return server;
 }
 
@@ -106,7 +118,7 @@ bool CBrowserConnection::BodyInHandIsBroken(std::size_t headLength) const {
 
 bool CBrowserConnection::OpenTunnel(const CRequestTarget& target, std::size_t headLength) {
   OpenFailure failure = OpenFailure::kNone;
-  CSocket server = ConnectServer(target.host, target.port, failure);
+  const CSocket server = ConnectServer(target.host, target.port, SocketMode::kNonBlocking, failure);
   if (!server.IsOpen()) {
     RefuseUnreachable(target.host, failure);
     return false;
@@ -116,24 +128,20 @@ bool CBrowserConnection::OpenTunnel(const CRequestTarget& target, std::size_t he
   if (SendAll(m_browser.Get(), kConnectAnswer.data(), kConnectAnswer.size()) < 0) return false;
   // The other server connections owe nothing and carry nothing from now on.
   m_upstreams.CloseAll();
-  SetSendLimit(m_browser, GetTimeLimits().tunnelIdle);
-  m_tunnel = std::make_shared<CUpstreamState>(target.host, target.port, std::move(server), true);
-  if (!StartResponseRelay(m_tunnel)) return false;
+  CountAsRelay();
   // Bytes the browser sent right behind the CONNECT already belong to the tunnel.
   m_input->Consume(headLength);
-  RelayTunnel(*m_tunnel);
+  RelayTunnel(server);
   return false;
 }
 
-void CBrowserConnection::RelayTunnel(CUpstreamState& tunnel) {
-  const std::chrono::milliseconds limit = GetTimeLimits().tunnelIdle;
-  SetSendLimit(tunnel.GetServerSocket(), limit);
-  if (PumpTunnel(*m_input, tunnel.GetServerSocket().Get(), tunnel, limit) !=
-      TunnelEnd::kSourceClosed)
-    return;
-  // The browser has sent all it will: the server reads the same end after the last
-  // byte, and what it still sends reaches the browser until it closes (for as long
-  // as an idle browser connection is kept).
-  tunnel.GetServerSocket().ShutdownSending();
-  m_order->WaitForClose(GetTimeLimits().browserIdle);
+void CBrowserConnection::RelayTunnel(const CSocket& server) {
+  // Both directions run on this thread, which counts as the relay of each.
+  if (!SetSocketMode(m_browser, SocketMode::kNonBlocking)) return;
+  const CLiveRelay secondDirection;
+  CReceiveWindow fromServer(server.Get());
+  const CTimeLimits& limits = GetTimeLimits();
+  // After the browser has sent all it will, what the server still sends reaches
+  // it for as long as an idle browser connection is kept.
+  PumpTunnel(*m_input, fromServer, {limits.tunnelIdle, limits.browserIdle});
 }

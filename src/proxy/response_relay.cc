@@ -1,4 +1,5 @@
 // The response relay: one server's answers, framed, back to the browser in turn.
+#include <algorithm>
 #include <cstring>
 
 #include "proxy/block_counters.h"
@@ -6,7 +7,6 @@
 #include "proxy/relay_worker.h"
 #include "proxy/request_text.h"
 #include "proxy/time_limits.h"
-#include "proxy/tunnel_pump.h"
 #include "rules/request_matching.h"
 
 CRelayWorker::Ending CRelayWorker::RelayAnswers() {
@@ -19,13 +19,17 @@ CRelayWorker::Ending CRelayWorker::RelayAnswers() {
   const std::chrono::milliseconds limit = GetTimeLimits().serverIdle;
   auto wait = CReceiveWindow::Wait::kYes;
   for (;;) {
-    const CReceiveWindow::Result received = window.Receive(wait, limit);
+    // A server quiet between answers soon gives back the thread waiting for it.
+    const bool betweenAnswers = !m_inAnswer && window.IsEmpty();
+    const CReceiveWindow::Result received =
+        window.Receive(wait, betweenAnswers ? std::min(kParkAfter, limit) : limit);
     if (received == CReceiveWindow::Result::kNothingYet) {
       burst.End();
       wait = CReceiveWindow::Wait::kYes;
       continue;
     }
     if (received == CReceiveWindow::Result::kTimedOut) {
+      if (betweenAnswers && m_order->ParkRelay(*m_state)) return Ending::kParked;
       // A request body still on its way to the server keeps the connection alive.
       if (!m_state->IdleFor(limit)) continue;
       return OnServerSilent();
@@ -73,14 +77,13 @@ std::optional<CRelayWorker::Ending> CRelayWorker::HandleReceived(CReceiveWindow&
     sent = read;
     m_answerShown = false;
     if (event.type == CMessageStream::Event::kEnd && stream.GetResponseHead().interim) continue;
-    if (event.type == CMessageStream::Event::kTunnel) m_state->SetTunnel();
     m_inAnswer = false;
     m_hasTurn = false;
-    m_order->Finish(m_state.get());
     if (event.type == CMessageStream::Event::kTunnel) {
       window.Consume(read);
-      return RelayTunnel(window);
+      return HandOverTunnel(window);
     }
+    m_order->Finish(m_state.get());
   }
   // Body bytes go out as they come; a head not yet whole stays unread (and unsent)
   // until more bytes complete it.
@@ -188,7 +191,13 @@ CRelayWorker::Ending CRelayWorker::OnBrokenAnswer(bool headSent) {
   return Ending::kBrowserConnection;
 }
 
-CRelayWorker::Ending CRelayWorker::RelayTunnel(CReceiveWindow& window) {
-  PumpTunnel(window, m_browser.Get(), *m_state, GetTimeLimits().tunnelIdle);
-  return Ending::kBrowserConnection;
+CRelayWorker::Ending CRelayWorker::HandOverTunnel(CReceiveWindow& window) {
+  // The tunnel's first bytes, received with the answer, reach the browser before
+  // the request loop, woken by the finished answer, pumps the tunnel both ways.
+  const std::string_view first = window.Unread();
+  if (SendAll(m_browser.Get(), first.data(), first.size()) < 0) return Ending::kBrowserConnection;
+  window.Consume(first.size());
+  m_state->SetTunnel();
+  m_order->Finish(m_state.get());
+  return Ending::kHandedOver;
 }

@@ -1,7 +1,6 @@
 // Opening the proxy's connections to servers.
 #include "proxy/server_socket.h"
 
-#include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -36,15 +35,10 @@ ConnectFailure WaitConnected(int socket, std::chrono::milliseconds timeout) {
   return error == 0 ? ConnectFailure::kNone : FailureOf(error);
 }
 
-bool MakeBlocking(int socket) {
-  const int flags = ::fcntl(socket, F_GETFL);
-  return flags >= 0 && ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK) == 0;
-}
-
 }  // namespace
 
 CSocket ConnectToAddress(in_addr address, int port, std::chrono::milliseconds timeout,
-                         ConnectFailure& failure) {
+                         ConnectFailure& failure, SocketMode mode) {
   failure = ConnectFailure::kOther;
   if (port < 1 || port > 65535) return {};
   CSocket server(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
@@ -63,7 +57,7 @@ CSocket ConnectToAddress(in_addr address, int port, std::chrono::milliseconds ti
     if (failure != ConnectFailure::kNone) return {};
   }
   failure = ConnectFailure::kOther;
-  if (!MakeBlocking(server.Get())) return {};
+  if (mode == SocketMode::kBlocking && !SetSocketMode(server, SocketMode::kBlocking)) return {};
   failure = ConnectFailure::kNone;
   const int noDelay = 1;
   ::setsockopt(server.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);

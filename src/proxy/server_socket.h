@@ -14,8 +14,8 @@ inline constexpr std::chrono::milliseconds kConnectTimeout{20000};
 // Why a connect failed, for the answer the browser gets instead.
 enum class ConnectFailure { kNone, kRefused, kTimedOut, kOther };
 
-// A blocking TCP connection to `address`:`port` (1 to 65535) with TCP_NODELAY set,
-// or no socket when the connect fails or takes longer than `timeout`; `failure`
-// tells why.
+// A TCP connection to `address`:`port` (1 to 65535) with TCP_NODELAY set, or no
+// socket when the connect fails or takes longer than `timeout`; `failure` tells
+// why. The socket blocks unless `mode` asks otherwise.
 CSocket ConnectToAddress(in_addr address, int port, std::chrono::milliseconds timeout,
-                         ConnectFailure& failure);
+                         ConnectFailure& failure, SocketMode mode = SocketMode::kBlocking);

@@ -1,10 +1,10 @@
 // The owning socket handle shared by the workers that use it, and whole-buffer I/O.
 #include "proxy/socket.h"
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -26,9 +26,9 @@ void CSocket::ShutdownSending() const {
   if (m_descriptor) ::shutdown(m_descriptor->value, SHUT_WR);
 }
 
-bool SetNonBlocking(int socket) {
-  const int flags = ::fcntl(socket, F_GETFL);
-  return flags != -1 && ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
+bool SetSocketMode(const CSocket& socket, SocketMode mode) {
+  int nonBlocking = mode == SocketMode::kNonBlocking ? 1 : 0;
+  return ::ioctl(socket.Get(), FIONBIO, &nonBlocking) == 0;
 }
 
 void SetSendLimit(const CSocket& socket, std::chrono::milliseconds limit) {

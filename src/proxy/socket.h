@@ -40,13 +40,14 @@ class CSocket {
   std::shared_ptr<const CDescriptor> m_descriptor;
 };
 
+// Whether calls on a socket wait for the peer: the relays wait (within limits),
+// a tunnel's pump never does.
+enum class SocketMode { kBlocking, kNonBlocking };
+bool SetSocketMode(const CSocket& socket, SocketMode mode);
+
 // Sends all `length` bytes. Returns the bytes sent (0 for an empty buffer), or -1
 // when a send fails. A closed peer gives an error, never SIGPIPE.
 ssize_t SendAll(int socket, const char* bytes, std::size_t length);
-
-// Makes receives and sends on the socket return at once instead of waiting; false
-// when the mode cannot be set.
-bool SetNonBlocking(int socket);
 
 // Bounds every send on the socket: one that moves no byte for `limit` fails.
 void SetSendLimit(const CSocket& socket, std::chrono::milliseconds limit);

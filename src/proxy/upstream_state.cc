@@ -3,5 +3,5 @@
 
 #include <utility>
 
-CUpstreamState::CUpstreamState(std::string host, int port, CSocket server, bool tunnel)
-    : m_host(std::move(host)), m_port(port), m_server(std::move(server)), m_tunnel(tunnel) {}
+CUpstreamState::CUpstreamState(std::string host, int port, CSocket server)
+    : m_host(std::move(host)), m_port(port), m_server(std::move(server)) {}

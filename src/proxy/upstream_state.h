@@ -12,8 +12,7 @@
 // requests on it, and the response relay that reads the server's answers.
 class CUpstreamState {
  public:
-  // `tunnel`: the connection carries a CONNECT tunnel from the start.
-  CUpstreamState(std::string host, int port, CSocket server, bool tunnel = false);
+  CUpstreamState(std::string host, int port, CSocket server);
   CUpstreamState(const CUpstreamState&) = delete;
   CUpstreamState& operator=(const CUpstreamState&) = delete;
 
@@ -34,6 +33,11 @@ class CUpstreamState {
   }
   long long GetLastActivity() const { return m_lastActivity.load(std::memory_order_relaxed); }
 
+  // Whether the response relay has left while the server owed nothing (see
+  // CAnswerOrder::ParkRelay). Read and changed only under that order's lock.
+  bool IsRelayParked() const { return m_relayParked; }
+  void SetRelayParked(bool parked) { m_relayParked = parked; }
+
   // The server closed the connection or broke its framing: no request is sent on
   // it any more, a new one is opened instead.
   void SetEnded() { m_ended.store(true, std::memory_order_release); }
@@ -43,7 +47,8 @@ class CUpstreamState {
   const std::string m_host;
   const int m_port;
   const CSocket m_server;
-  std::atomic<bool> m_tunnel;
+  std::atomic<bool> m_tunnel{false};
   std::atomic<bool> m_ended{false};
+  bool m_relayParked = false;
   std::atomic<long long> m_lastActivity{SteadyMilliseconds()};
 };

@@ -139,13 +139,15 @@ bool Handshake(SSL* session, int socket, bool asServer, BIO* socketBio,
 
 }  // namespace
 
-CServerTls ShakeHandsWithServer(int socket, const std::string& host,
+CServerTls ShakeHandsWithServer(const CSocket& socket, const std::string& host,
                                 std::string_view ownAuthority,
                                 std::chrono::milliseconds limit) {
   CServerTls result;
   SSL_CTX* context = ClientContext();
   CSslPtr session(context != nullptr ? SSL_new(context) : nullptr);
-  if (!session || !SetNonBlocking(socket) || SSL_set_fd(session.get(), socket) != 1) return result;
+  if (!session || !SetSocketMode(socket, SocketMode::kNonBlocking) ||
+      SSL_set_fd(session.get(), socket.Get()) != 1)
+    return result;
   CClientNotes notes{ownAuthority};
   SSL_set_app_data(session.get(), &notes);
   if (IsIpAddress(host)) {
@@ -155,7 +157,7 @@ CServerTls ShakeHandsWithServer(int socket, const std::string& host,
     SSL_set1_host(session.get(), host.c_str());
   }
   const bool completed =
-      Handshake(session.get(), socket, false, nullptr, CClock::now() + limit);
+      Handshake(session.get(), socket.Get(), false, nullptr, CClock::now() + limit);
   SSL_set_app_data(session.get(), nullptr);
   if (notes.clientCertificateAsked)
     result.verdict = ServerTlsVerdict::kClientCertificateAsked;
@@ -167,12 +169,12 @@ CServerTls ShakeHandsWithServer(int socket, const std::string& host,
   return result;
 }
 
-CSslPtr ShakeHandsWithBrowser(int socket, SSL_CTX* context, std::string_view received,
+CSslPtr ShakeHandsWithBrowser(const CSocket& socket, SSL_CTX* context, std::string_view received,
                               std::chrono::milliseconds limit) {
   CSslPtr session(SSL_new(context));
-  if (!session || !SetNonBlocking(socket)) return nullptr;
+  if (!session || !SetSocketMode(socket, SocketMode::kNonBlocking)) return nullptr;
   BIO* held = BIO_new(BIO_s_mem());
-  BIO* socketBio = BIO_new_socket(socket, BIO_NOCLOSE);
+  BIO* socketBio = BIO_new_socket(socket.Get(), BIO_NOCLOSE);
   if (held == nullptr || socketBio == nullptr) {
     BIO_free(held);
     BIO_free(socketBio);
@@ -182,7 +184,8 @@ CSslPtr ShakeHandsWithBrowser(int socket, SSL_CTX* context, std::string_view rec
   // An empty memory buffer asks to be tried again rather than ending the stream.
   BIO_set_mem_eof_return(held, -1);
   SSL_set_bio(session.get(), held, socketBio);
-  if (!Handshake(session.get(), socket, true, socketBio, CClock::now() + limit)) return nullptr;
+  if (!Handshake(session.get(), socket.Get(), true, socketBio, CClock::now() + limit))
+    return nullptr;
   return session;
 }
 

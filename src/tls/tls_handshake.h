@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "proxy/socket.h"
 #include "tls/openssl_ptr.h"
 
 enum class ServerTlsVerdict {
@@ -28,7 +29,7 @@ struct CServerTls {
 // (SSL_CERT_FILE and SSL_CERT_DIR honoured). A chain that ends in the authority
 // whose DER certificate is `ownAuthority` is refused, so that Lumbra never
 // vouches for a server through itself.
-CServerTls ShakeHandsWithServer(int socket, const std::string& host,
+CServerTls ShakeHandsWithServer(const CSocket& socket, const std::string& host,
                                 std::string_view ownAuthority,
                                 std::chrono::milliseconds limit);
 
@@ -36,7 +37,7 @@ CServerTls ShakeHandsWithServer(int socket, const std::string& host,
 // `context`'s certificate, the browser's first bytes (its ClientHello, read
 // before the server was asked) given in `received`. Null when the browser did not
 // complete it: it refused the certificate, closed, or took longer than `limit`.
-CSslPtr ShakeHandsWithBrowser(int socket, SSL_CTX* context, std::string_view received,
+CSslPtr ShakeHandsWithBrowser(const CSocket& socket, SSL_CTX* context, std::string_view received,
                               std::chrono::milliseconds limit);
 
 // A server context for one certificate: its chain and key, TLS 1.2 or 1.3, and

@@ -7,8 +7,8 @@ import time
 import unittest
 
 sys.path.insert(0, __import__("os").path.dirname(__file__))
-from lumbra_e2e import (LOOPBACK, Lumbra, Origin, ProxyTest, read_response, read_until_closed, response,
-                        rule, wait_until)
+from lumbra_e2e import (LOOPBACK, Closing, Lumbra, Origin, ProxyTest, read_response,
+                        read_until_closed, response, rule, wait_until)
 
 # Removes "secretword" wherever it occurs, blanks the header name "X-Secret"
 # (its line is then dropped), and removes div elements with id "ad".
@@ -63,11 +63,30 @@ class ProxyRelayTest(ProxyTest):
                     self.assertEqual(body, f"from {origin.port}".encode())
                 self.assertEqual(a.connections, 1)
                 self.assertEqual(b.connections, 1)
-                # Two relays for the connection, one more for the second server.
-                self.assertTrue(wait_until(lambda: self.proxy.thread_count() == threads + 3))
+                # Servers that owe nothing give back their relays' threads; the
+                # next request to one starts a relay again on the same connection.
+                self.assertTrue(wait_until(lambda: self.proxy.thread_count() == threads + 1))
+                address = f"{LOOPBACK}:{a.port}"
+                browser.sendall(get(f"http://{address}/", address))
+                self.assertEqual(read_response(browser)[1], f"from {a.port}".encode())
+                self.assertEqual(a.connections, 1)
             self.assertTrue(wait_until(lambda: self.proxy.thread_count() == threads))
-            self.assertEqual(len(a.requests), 2)
+            self.assertEqual(len(a.requests), 3)
             self.assertEqual(len(b.requests), 1)
+
+    def test_a_server_that_closes_while_its_relay_is_parked_is_replaced(self):
+        # The origin closes its connection a while after the answer, when nobody
+        # reads it any more.
+        with Origin(lambda request: Closing([response("first"), b""]), pause=0.6) as origin:
+            with self.proxy.connect() as browser:
+                address = f"{LOOPBACK}:{origin.port}"
+                browser.sendall(get(f"http://{address}/", address))
+                self.assertEqual(read_response(browser)[1], b"first")
+                time.sleep(1.0)
+                origin.handler = lambda request: response("second")
+                browser.sendall(get(f"http://{address}/", address))
+                self.assertEqual(read_response(browser)[1], b"second")
+            self.assertEqual(origin.connections, 2)
 
     def test_every_standard_method_starts_a_new_request(self):
         with Origin() as a, Origin() as b:
