@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev nlohmann-json3-dev
+  libssl-dev                    # HTTPS inspection: the local authority, leaf certificates, TLS
   clang libclang-rt-14-dev      # fuzz targets (libFuzzer) and sanitizers
   curl python3 openssl          # end-to-end tests: browser stand-in, origin and TLS servers
   iproute2 util-linux           # tests run in a network namespace with loopback alone, and
