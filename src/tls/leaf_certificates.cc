@@ -113,15 +113,17 @@ bool UseLeafCredentials(SSL* ssl, const CLeafCredentials& credentials) {
 }
 
 CLeafCertificates::CLeafCertificates(const CCertificateAuthority& authority, std::size_t capacity)
-    : m_authority(authority), m_capacity(capacity > 0 ? capacity : 1), m_key(MakeP256Key()) {}
+    : m_issuer(ShareCertificate(authority.GetCertificate())),
+      m_issuerKey(ShareKey(authority.GetSigningKey())),
+      m_capacity(capacity > 0 ? capacity : 1),
+      m_key(MakeP256Key()) {}
 
 CLeafCredentials CLeafCertificates::GetFor(std::string_view host) {
-  if (!m_key || !m_authority.IsLoaded()) return {};
+  if (!m_key || !m_issuer || !m_issuerKey) return {};
   const std::string name = NormalizeHost(host);
   if (CCertificatePtr cached = FindCached(name)) return MakeCredentials(std::move(cached));
   // Signed outside the lock: other hosts need not wait for this one.
-  CCertificatePtr made =
-      MakeLeaf(name, m_key.get(), m_authority.GetCertificate(), m_authority.GetSigningKey());
+  CCertificatePtr made = MakeLeaf(name, m_key.get(), m_issuer.get(), m_issuerKey.get());
   if (!made) return {};
   return MakeCredentials(Remember(name, std::move(made)));
 }
@@ -161,6 +163,5 @@ CCertificatePtr CLeafCertificates::Remember(const std::string& host, CCertificat
 }
 
 CLeafCredentials CLeafCertificates::MakeCredentials(CCertificatePtr certificate) const {
-  return {std::move(certificate), ShareCertificate(m_authority.GetCertificate()),
-          ShareKey(m_key.get())};
+  return {std::move(certificate), ShareCertificate(m_issuer.get()), ShareKey(m_key.get())};
 }

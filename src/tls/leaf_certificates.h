@@ -32,7 +32,8 @@ class CLeafCertificates {
  public:
   static constexpr std::size_t kDefaultCapacity = 1000;
 
-  // `authority` must be loaded and outlive this object. Makes the run's leaf key.
+  // Signs with what `authority` has loaded now (its later loads and removal
+  // leave this object as it is). Makes the run's leaf key.
   explicit CLeafCertificates(const CCertificateAuthority& authority,
                              std::size_t capacity = kDefaultCapacity);
   CLeafCertificates(const CLeafCertificates&) = delete;
@@ -40,7 +41,8 @@ class CLeafCertificates {
 
   // The certificate for `host` (a DNS name, or an IPv4 or IPv6 literal, with or
   // without brackets), from the cache or freshly signed. Empty credentials when
-  // the host is not a valid name or signing failed. Safe from any thread.
+  // the host is not a valid name, no authority was loaded, or signing failed.
+  // Safe from any thread.
   CLeafCredentials GetFor(std::string_view host);
 
   std::size_t GetCachedCount() const;
@@ -53,9 +55,10 @@ class CLeafCertificates {
   };
   using CEntryList = std::list<CEntry>;
 
-  const CCertificateAuthority& m_authority;
+  const CCertificatePtr m_issuer;
+  const CKeyPtr m_issuerKey;
   const std::size_t m_capacity;
-  CKeyPtr m_key;
+  const CKeyPtr m_key;
   mutable std::mutex m_lock;
   CEntryList m_recentFirst;
   std::unordered_map<std::string, CEntryList::iterator> m_byHost;

@@ -59,7 +59,7 @@ TEST_F(LeafCertificates, LeafServesItsHostAloneAsAShortLivedServerCertificate) {
     EXPECT_EQ(X509_check_ca(leaf), 0);
     EXPECT_EQ(X509_get_extended_key_usage(leaf), uint32_t{XKU_SSL_SERVER});
     EXPECT_EQ(X509_get_key_usage(leaf), uint32_t{KU_DIGITAL_SIGNATURE});
-    EXPECT_EQ(X509_get_ext_by_NID(leaf, NID_authority_key_identifier, -1) >= 0, true);
+    EXPECT_NE(X509_get0_authority_key_id(leaf), nullptr);
     int days = 0;
     int seconds = 0;
     ASSERT_TRUE(
@@ -75,35 +75,6 @@ TEST_F(LeafCertificates, LeafServesItsHostAloneAsAShortLivedServerCertificate) {
     EXPECT_EQ(leaves.GetFor(bad).certificate, nullptr) << bad;
 }
 
-TEST_F(LeafCertificates, BrowserSideHandshakeVerifiesAgainstTheAuthority) {
-  CLeafCertificates leaves(m_authority);
-  using CContextPtr = std::unique_ptr<SSL_CTX, COpenSslFree<SSL_CTX_free>>;
-  using CSslPtr = std::unique_ptr<SSL, COpenSslFree<SSL_free>>;
-  CContextPtr serverContext(SSL_CTX_new(TLS_server_method()));
-  CContextPtr clientContext(SSL_CTX_new(TLS_client_method()));
-  X509_STORE_add_cert(SSL_CTX_get_cert_store(clientContext.get()), m_authority.GetCertificate());
-  SSL_CTX_set_verify(clientContext.get(), SSL_VERIFY_PEER, nullptr);
-  CSslPtr server(SSL_new(serverContext.get()));
-  CSslPtr client(SSL_new(clientContext.get()));
-  ASSERT_TRUE(UseLeafCredentials(server.get(), leaves.GetFor("shop.test")));
-  SSL_set_tlsext_host_name(client.get(), "shop.test");
-  SSL_set1_host(client.get(), "shop.test");
-  BIO* serverEnd = nullptr;
-  BIO* clientEnd = nullptr;
-  ASSERT_EQ(BIO_new_bio_pair(&serverEnd, 0, &clientEnd, 0), 1);
-  SSL_set_bio(server.get(), serverEnd, serverEnd);
-  SSL_set_bio(client.get(), clientEnd, clientEnd);
-  SSL_set_accept_state(server.get());
-  SSL_set_connect_state(client.get());
-  bool done = false;
-  for (int round = 0; round < 20 && !done; ++round) {
-    const bool clientDone = SSL_do_handshake(client.get()) == 1;
-    done = SSL_do_handshake(server.get()) == 1 && clientDone;
-  }
-  EXPECT_TRUE(done);
-  EXPECT_EQ(SSL_get_verify_result(client.get()), X509_V_OK);
-}
-
 TEST_F(LeafCertificates, CacheDropsTheLeastRecentlyUsedHostUnderLoad) {
   CLeafCertificates leaves(m_authority, 3);
   const std::string a = SerialOf(leaves.GetFor("a.test"));
@@ -115,18 +86,16 @@ TEST_F(LeafCertificates, CacheDropsTheLeastRecentlyUsedHostUnderLoad) {
   EXPECT_EQ(SerialOf(leaves.GetFor("a.test")), a);
   EXPECT_NE(SerialOf(leaves.GetFor("b.test")), b);
 
-  std::vector<std::jthread> threads;
   std::atomic<int> failures{0};
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&] {
-      for (int i = 0; i < 200; ++i) {
-        const std::string host = "h" + std::to_string(i % 7) + ".test";
-        const CLeafCredentials credentials = leaves.GetFor(host);
-        failures += !credentials.certificate || X509_check_host(credentials.certificate.get(),
-                                                                host.c_str(), 0, 0, nullptr) != 1;
-      }
-    });
-  threads.clear();
+  const auto useMany = [&] {
+    for (int i = 0; i < 200; ++i) {
+      const std::string host = "h" + std::to_string(i % 7) + ".test";
+      const CLeafCredentials credentials = leaves.GetFor(host);
+      X509* leaf = credentials.certificate.get();
+      failures += !leaf || X509_check_host(leaf, host.c_str(), 0, 0, nullptr) != 1;
+    }
+  };
+  { std::jthread first(useMany), second(useMany), third(useMany); }
   EXPECT_EQ(failures, 0);
   EXPECT_EQ(leaves.GetCachedCount(), 3u);
 }
