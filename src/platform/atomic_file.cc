@@ -102,14 +102,17 @@ bool IsRunningElsewhere(pid_t pid) {
 
 }  // namespace
 
-CTempFile::CTempFile(const std::string& targetPath) : m_targetPath(ResolveTarget(targetPath)) {
+CTempFile::CTempFile(const std::string& targetPath, FileAccess access)
+    : m_targetPath(ResolveTarget(targetPath)) {
+  const bool ownerOnly = access == FileAccess::kOwnerOnly;
   // A bounded number of names: a leftover from a crashed run is skipped, never reused.
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = TempFileName(m_targetPath, g_tempCounter.fetch_add(1));
-    int descriptor = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int descriptor =
+        open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
     if (descriptor < 0 && errno == EEXIST) continue;
     if (descriptor < 0) return;
-    CopyModeOfTarget(descriptor, m_targetPath);
+    if (!ownerOnly) CopyModeOfTarget(descriptor, m_targetPath);
     m_descriptor = descriptor;
     m_path = candidate;
     std::lock_guard<std::mutex> guard(g_openTempLock);
@@ -136,13 +139,17 @@ bool CTempFile::Append(std::string_view bytes) {
   return WriteAll(m_descriptor, bytes);
 }
 
-bool CTempFile::Commit() {
+bool CTempFile::FlushAndClose() {
   if (m_descriptor < 0 || m_committed) return false;
   // fsync reports write-back failures (a full disk on delayed allocation, EIO).
   if (fsync(m_descriptor) != 0) return false;
   int descriptor = m_descriptor;
   m_descriptor = -1;
-  if (close(descriptor) != 0) return false;
+  return close(descriptor) == 0;
+}
+
+bool CTempFile::Commit() {
+  if (!FlushAndClose()) return false;
   if (rename(m_path.c_str(), m_targetPath.c_str()) != 0) return false;
   m_committed = true;
   // Makes the rename itself durable; the new content is in place either way.
@@ -150,9 +157,24 @@ bool CTempFile::Commit() {
   return true;
 }
 
+bool CTempFile::CommitAsNew() {
+  if (!FlushAndClose()) return false;
+  // A hard link, unlike rename, fails when the target exists.
+  if (link(m_path.c_str(), m_targetPath.c_str()) != 0) return false;
+  m_committed = true;
+  unlink(m_path.c_str());
+  SyncFolder(FolderOf(m_targetPath));
+  return true;
+}
+
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
   CTempFile temp(path);
   return temp.Append(bytes) && temp.Commit();
+}
+
+bool CreateFileAtomically(const std::string& path, std::string_view bytes, FileAccess access) {
+  CTempFile temp(path, access);
+  return temp.Append(bytes) && temp.CommitAsNew();
 }
 
 void RemoveLeftoverTempFiles(const std::string& targetPath) {

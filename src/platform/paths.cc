@@ -1,11 +1,9 @@
 // Per-user folders from the XDG base-directory variables.
 #include "platform/paths.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <vector>
+
+#include "platform/account_names.h"
 
 namespace {
 
@@ -21,14 +19,7 @@ std::string GetAbsolutePathVariable(const char* name) {
 std::string GetHomeFolder() {
   std::string home = GetAbsolutePathVariable("HOME");
   if (!home.empty()) return home;
-  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
-    return {};
-  if (found->pw_dir == nullptr || found->pw_dir[0] != '/') return {};
-  return found->pw_dir;
+  return GetAccountHomeFolder();
 }
 
 std::string GetUserConfigHome() {

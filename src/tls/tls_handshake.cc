@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "proxy/socket.h"
+#include "tls/leaf_certificates.h"
 
 namespace {
 
@@ -73,6 +74,19 @@ SSL_CTX* ClientContext() {
     SSL_CTX_set_verify(made.get(), SSL_VERIFY_PEER, OnVerify);
     SSL_CTX_set_alpn_protos(made.get(), kAlpnHttp11, sizeof kAlpnHttp11);
     SSL_CTX_set_client_cert_cb(made.get(), OnClientCertificateAsked);
+    return made;
+  }();
+  return context.get();
+}
+
+// The one browser-side context; each session gets the certificate of its host.
+SSL_CTX* BrowserContext() {
+  static const CSslContextPtr context = [] {
+    CSslContextPtr made(SSL_CTX_new(TLS_server_method()));
+    if (!made) return made;
+    SSL_CTX_set_min_proto_version(made.get(), TLS1_2_VERSION);
+    SSL_CTX_set_max_proto_version(made.get(), TLS1_3_VERSION);
+    SSL_CTX_set_alpn_select_cb(made.get(), SelectHttp11, nullptr);
     return made;
   }();
   return context.get();
@@ -169,10 +183,13 @@ CServerTls ShakeHandsWithServer(const CSocket& socket, const std::string& host,
   return result;
 }
 
-CSslPtr ShakeHandsWithBrowser(const CSocket& socket, SSL_CTX* context, std::string_view received,
-                              std::chrono::milliseconds limit) {
-  CSslPtr session(SSL_new(context));
-  if (!session || !SetSocketMode(socket, SocketMode::kNonBlocking)) return nullptr;
+CSslPtr ShakeHandsWithBrowser(const CSocket& socket, const CLeafCredentials& leaf,
+                              std::string_view received, std::chrono::milliseconds limit) {
+  SSL_CTX* context = BrowserContext();
+  CSslPtr session(context != nullptr ? SSL_new(context) : nullptr);
+  if (!session || !UseLeafCredentials(session.get(), leaf) ||
+      !SetSocketMode(socket, SocketMode::kNonBlocking))
+    return nullptr;
   BIO* held = BIO_new(BIO_s_mem());
   BIO* socketBio = BIO_new_socket(socket.Get(), BIO_NOCLOSE);
   if (held == nullptr || socketBio == nullptr) {
@@ -187,18 +204,4 @@ CSslPtr ShakeHandsWithBrowser(const CSocket& socket, SSL_CTX* context, std::stri
   if (!Handshake(session.get(), socket.Get(), true, socketBio, CClock::now() + limit))
     return nullptr;
   return session;
-}
-
-CSslContextPtr MakeBrowserContext(X509* certificate, X509* issuer, EVP_PKEY* key) {
-  CSslContextPtr context(SSL_CTX_new(TLS_server_method()));
-  if (!context) return nullptr;
-  SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
-  SSL_CTX_set_max_proto_version(context.get(), TLS1_3_VERSION);
-  if (SSL_CTX_use_certificate(context.get(), certificate) != 1 ||
-      (issuer != nullptr && SSL_CTX_add1_chain_cert(context.get(), issuer) != 1) ||
-      SSL_CTX_use_PrivateKey(context.get(), key) != 1 ||
-      SSL_CTX_check_private_key(context.get()) != 1)
-    return nullptr;
-  SSL_CTX_set_alpn_select_cb(context.get(), SelectHttp11, nullptr);
-  return context;
 }

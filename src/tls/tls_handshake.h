@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "proxy/socket.h"
-#include "tls/openssl_ptr.h"
+#include "tls/openssl_objects.h"
 
 enum class ServerTlsVerdict {
   kVerified,                // the server proved it is the host, by the system's trust
@@ -33,13 +33,13 @@ CServerTls ShakeHandsWithServer(const CSocket& socket, const std::string& host,
                                 std::string_view ownAuthority,
                                 std::chrono::milliseconds limit);
 
-// Completes the browser's handshake over `socket` (made non-blocking) with
-// `context`'s certificate, the browser's first bytes (its ClientHello, read
-// before the server was asked) given in `received`. Null when the browser did not
-// complete it: it refused the certificate, closed, or took longer than `limit`.
-CSslPtr ShakeHandsWithBrowser(const CSocket& socket, SSL_CTX* context, std::string_view received,
-                              std::chrono::milliseconds limit);
+struct CLeafCredentials;
 
-// A server context for one certificate: its chain and key, TLS 1.2 or 1.3, and
-// ALPN answered with http/1.1 only (no protocol when the browser offers none of it).
-CSslContextPtr MakeBrowserContext(X509* certificate, X509* issuer, EVP_PKEY* key);
+// Completes the browser's handshake over `socket` (made non-blocking) with the
+// leaf made for the host, TLS 1.2 or 1.3, ALPN answered with http/1.1 only (no
+// protocol when the browser offers none of it); the browser's first bytes (its
+// ClientHello, read before the server was asked) are given in `received`. Null
+// when the browser did not complete it: it refused the certificate, closed, or
+// took longer than `limit`.
+CSslPtr ShakeHandsWithBrowser(const CSocket& socket, const CLeafCredentials& leaf,
+                              std::string_view received, std::chrono::milliseconds limit);
