@@ -56,12 +56,21 @@ bool CBrowserConnection::Start(CSocket browser, in_addr peer, int proxyPort,
   m_scope.proxyPort = proxyPort;
   m_config = std::move(config);
   m_settings = m_config->GetSettings();
+  // An inspected connection's server is the tunnel's own, never the corporate proxy.
+  if (m_origin) m_settings.corporate = false;
   m_order = std::make_shared<CAnswerOrder>();
   GetConnectionSlots().Take();
   if (StartWorkerThread(ThreadMain, this)) return true;
   GetConnectionSlots().Give();
   delete this;
   return false;
+}
+
+bool CBrowserConnection::StartInspected(CSocket browser, in_addr peer, int proxyPort,
+                                        std::shared_ptr<CConfigSnapshot> config,
+                                        CInspectedOrigin origin) {
+  m_origin = std::move(origin);
+  return Start(std::move(browser), peer, proxyPort, std::move(config));
 }
 
 void* CBrowserConnection::ThreadMain(void* connection) {
@@ -142,10 +151,17 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
   if (m_order->IsClosed()) return false;
   char* head = m_input->UnreadData();
   CRequestTarget target;
-  ParseHostAndPort(head, headLength, target.host, target.port, target.isConnect);
-  if (HandOverOwnRequest(head, target)) return false;
-
-  const std::string url = GetRequestUrl(head, headLength, true);
+  std::string url;
+  if (m_origin) {
+    if (!ReadInspectedTarget(head, headLength, target, url)) {
+      Refuse(400, {}, "The request is malformed.");
+      return false;
+    }
+  } else {
+    ParseHostAndPort(head, headLength, target.host, target.port, target.isConnect);
+    if (HandOverOwnRequest(head, target)) return false;
+    url = GetRequestUrl(head, headLength, true);
+  }
   const CRequestHead framing = m_stream.GetRequestHead();
   std::size_t sendLength = headLength;
   bool allowed = false;
@@ -163,7 +179,8 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
   if (!m_settings.corporate && target.isConnect) return OpenTunnel(target, headLength);
 
   OpenFailure failure = OpenFailure::kNone;
-  const std::shared_ptr<CUpstreamState> upstream = FindUpstream(target, failure);
+  const std::shared_ptr<CUpstreamState> upstream =
+      m_origin ? FindInspectedUpstream(failure) : FindUpstream(target, failure);
   if (!upstream) {
     RefuseUnreachable(m_settings.corporate ? m_settings.corporateHost : target.host, failure);
     return false;
@@ -241,7 +258,8 @@ bool CBrowserConnection::PrepareRequest(char* head, std::size_t& headLength, con
     const CTerminatedText terminated(head, recorded);
     RecordRequest(head, recorded);
   }
-  recorder.GetUrlHistory().Add(GetRequestUrl(head, headLength, false));
+  // An inspected request's URL names its scheme and site; the request line does not.
+  recorder.GetUrlHistory().Add(m_origin ? url : GetRequestUrl(head, headLength, false));
   // The corporate proxy needs the absolute form; a server reached directly gets
   // the origin form (RFC 9112 3.2.1).
   if (!m_settings.corporate) NormalizeRequest(head, headLength);

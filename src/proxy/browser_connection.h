@@ -21,6 +21,8 @@
 #include "proxy/upstream_table.h"
 #include "rules/filter_state.h"
 
+struct CInspectionSetup;
+
 // Reads the browser's requests as messages, each the same way, the first and
 // every later one: its header block whole, then the decision (rules, route,
 // recording, history, the hand-off of requests for the proxy itself), then its
@@ -41,6 +43,19 @@ class CBrowserConnection {
   // connection thread. On failure the object is deleted (closing the socket) and
   // false is returned.
   bool Start(CSocket browser, in_addr peer, int proxyPort, std::shared_ptr<CConfigSnapshot> config);
+
+  // The site an inspected tunnel reaches: its requests come decrypted, in origin
+  // form, over the browser socket and go to the site over `server`, a plain socket
+  // whose other end the tunnel's TLS bridge holds. The rules see them as
+  // https://host/... requests.
+  struct CInspectedOrigin {
+    std::string host;
+    int port = 443;
+    CSocket server;
+  };
+  // Start for the decrypted side of an inspected tunnel.
+  bool StartInspected(CSocket browser, in_addr peer, int proxyPort,
+                      std::shared_ptr<CConfigSnapshot> config, CInspectedOrigin origin);
 
  private:
   // Server connections one browser connection keeps open at most, unless more
@@ -96,6 +111,20 @@ class CBrowserConnection {
   // True when the body bytes already received break its framing.
   bool BodyInHandIsBroken(std::size_t headLength) const;
   bool OpenTunnel(const CRequestTarget& target, std::size_t headLength);
+  // An inspected tunnel (the CONNECT answered): the two handshakes, then the
+  // bridge, unless the host must be passed through untouched.
+  void InspectTunnel(const CRequestTarget& target, const CSocket& server,
+                     const CInspectionSetup& setup);
+  // Holds the browser's ClientHello in the input; false when none came.
+  bool ReceiveClientHello();
+  // Passes the tunnel through untouched on a fresh server connection, the
+  // browser's bytes held so far first.
+  void PassThrough(const CRequestTarget& target);
+  // For an inspected connection: the target and URL of a request in origin form.
+  bool ReadInspectedTarget(const char* head, std::size_t headLength, CRequestTarget& target,
+                           std::string& url) const;
+  // The one server connection of an inspected connection; none once it has ended.
+  std::shared_ptr<CUpstreamState> FindInspectedUpstream(OpenFailure& failure);
   // Relays the tunnel's bytes untouched both ways until it ends.
   void RelayTunnel(const CSocket& server);
   // Answers with an error page once every earlier answer is out, then closes.
@@ -112,6 +141,10 @@ class CBrowserConnection {
   std::optional<CReceiveWindow> m_input;
   CMessageStream m_stream{CMessageStream::Side::kRequests};
   CUpstreamTable m_upstreams;
+  // Set for the decrypted side of an inspected tunnel; its server socket is taken
+  // by the first request.
+  std::optional<CInspectedOrigin> m_origin;
+  bool m_originUsed = false;
   // The request loop counts as one relay from its first server connection on.
   bool m_countedAsRelay = false;
   // What the rules carry from one request head to the next.

@@ -5,6 +5,7 @@
 #include <new>
 #include <utility>
 
+#include "inspection/https_inspection.h"
 #include "proxy/browser_connection.h"
 #include "proxy/connect_answer.h"
 #include "proxy/host_cache.h"
@@ -131,7 +132,10 @@ bool CBrowserConnection::OpenTunnel(const CRequestTarget& target, std::size_t he
   CountAsRelay();
   // Bytes the browser sent right behind the CONNECT already belong to the tunnel.
   m_input->Consume(headLength);
-  RelayTunnel(server);
+  if (const auto setup = GetHttpsInspection().SetupFor(target.host))
+    InspectTunnel(target, server, *setup);
+  else
+    RelayTunnel(server);
   return false;
 }
 

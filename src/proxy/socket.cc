@@ -26,6 +26,14 @@ void CSocket::ShutdownSending() const {
   if (m_descriptor) ::shutdown(m_descriptor->value, SHUT_WR);
 }
 
+bool MakeSocketPair(CSocket& first, CSocket& second) {
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
+  first = CSocket(ends[0]);
+  second = CSocket(ends[1]);
+  return true;
+}
+
 bool SetSocketMode(const CSocket& socket, SocketMode mode) {
   int nonBlocking = mode == SocketMode::kNonBlocking ? 1 : 0;
   return ::ioctl(socket.Get(), FIONBIO, &nonBlocking) == 0;

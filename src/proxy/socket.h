@@ -45,6 +45,10 @@ class CSocket {
 enum class SocketMode { kBlocking, kNonBlocking };
 bool SetSocketMode(const CSocket& socket, SocketMode mode);
 
+// Two connected sockets of this machine, each end's bytes read at the other; false
+// when none can be had.
+bool MakeSocketPair(CSocket& first, CSocket& second);
+
 // Sends all `length` bytes. Returns the bytes sent (0 for an empty buffer), or -1
 // when a send fails. A closed peer gives an error, never SIGPIPE.
 ssize_t SendAll(int socket, const char* bytes, std::size_t length);
