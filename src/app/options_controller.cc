@@ -6,6 +6,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/https_site_suggestions.h"
 #include "app/startup_shortcut.h"
 #include "config/config_store.h"
 #include "config/page_recorder.h"
@@ -45,6 +46,7 @@ void COptionsController::TakeConfigLocked(const CXmlNode& document) {
   m_form.allowLocalNetwork = IsLocalNetworkAllowed(m_document);
   m_enabled = IsFilterEnabled(m_document);
   m_blockLists.Configure(GetBlockLists(m_document));
+  m_https.Configure(GetHttpsFiltering(m_document));
 }
 
 bool COptionsController::Initialize() {
@@ -278,8 +280,10 @@ bool COptionsController::CloseInstantFiltering(bool cancel, std::string_view url
 }
 
 COptionsView COptionsController::GetView() const {
-  std::lock_guard<std::mutex> guard(m_lock);
   COptionsView view;
+  // Outside the lock: the first look may ask certutil about the browser stores.
+  view.httpsFiltering = m_https.GetStatus();
+  std::lock_guard<std::mutex> guard(m_lock);
   view.running = !m_exited;
   view.mayShow = m_mayShow;
   view.visible = m_visible;
@@ -297,6 +301,7 @@ COptionsView COptionsController::GetView() const {
   view.instantFilteringUrls = m_instantFilter.GetUrls();
   view.blockLists = GetBlockLists(m_document);
   view.blockListStatus = m_blockLists.GetStatus();
+  view.httpsSuggestions = SuggestHttpsSites(m_document);
   return view;
 }
 

@@ -10,7 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/action_result.h"
 #include "app/block_list_updater.h"
+#include "app/https_filtering.h"
 #include "app/instant_filtering.h"
 #include "app/rules_menu.h"
 #include "app/tray_menu.h"
@@ -38,12 +40,6 @@ struct COptionsForm {
   bool allowLocalNetwork = false;
 };
 
-// The outcome of an action that may have a message for the user.
-struct CActionResult {
-  bool ok = true;
-  std::string message;
-};
-
 // Everything the options window, the tray icon and the tray menu show now.
 struct COptionsView {
   bool running = false;
@@ -64,6 +60,9 @@ struct COptionsView {
   // The configured block lists and, beside each, what loading and fetching it gave.
   std::vector<CBlockListEntry> blockLists;
   std::vector<CBlockListStatus> blockListStatus;
+  // HTTPS filtering, and the sites the configuration's rules suggest for it.
+  CHttpsFilteringStatus httpsFiltering;
+  std::vector<std::string> httpsSuggestions;
 };
 
 // Owns the configuration document, the proxy listener and the dialog state, and
@@ -120,6 +119,21 @@ class COptionsController {
   bool SetBlockListEnabled(int index, bool enabled);
   void UpdateBlockLists();
 
+  // HTTPS filtering: each change is saved at once and reaches the proxy.
+  // Switching on makes the certificate authority when none exists; a failure to
+  // make or load it is the message.
+  CActionResult SetHttpsFilteringEnabled(bool enabled);
+  // Replaces the chosen sites; an entry that is no domain name or IP address is
+  // refused with a message, and then nothing changes.
+  CActionResult SetHttpsSites(const std::vector<std::string>& sites);
+  CActionResult InstallHttpsCertificate();
+  CActionResult RemoveHttpsCertificate();
+  // Switches HTTPS filtering off, takes the certificate out of the browser
+  // stores and deletes the authority.
+  CActionResult RemoveHttpsAuthority();
+  // The authority's certificate as PEM; empty while there is none.
+  std::string GetHttpsCertificatePem() const;
+
   COptionsView GetView() const;
   int GetListeningPort() const;
 
@@ -127,6 +141,8 @@ class COptionsController {
   void TakeConfigLocked(const CXmlNode& document);
   // Saves the document and hands its lists to the updater.
   void ApplyBlockListChange();
+  // Saves the document and hands its HTTPS filtering settings on.
+  CActionResult ApplyHttpsFilteringChange();
   void SetTrayIconFromEnabled();
   CActionResult ListenOnConfiguredPort(bool portChanged);
   void RestoreConfig(const CXmlNode& saved);
@@ -157,4 +173,5 @@ class COptionsController {
   CInstantFilterDialog m_instantFilter;
   std::shared_ptr<std::atomic<bool>> m_updateRunning;
   CBlockListUpdater m_blockLists;
+  CHttpsFiltering m_https;
 };

@@ -89,3 +89,14 @@ std::optional<long long> GetJsonInteger(const json& object, const char* name) {
   if (member == object.end() || !member->is_number_integer()) return std::nullopt;
   return member->get<long long>();
 }
+
+std::optional<std::vector<std::string>> GetJsonTexts(const json& object, const char* name) {
+  const auto member = object.find(name);
+  if (member == object.end() || !member->is_array()) return std::nullopt;
+  std::vector<std::string> texts;
+  for (const json& item : *member) {
+    if (!item.is_string()) return std::nullopt;
+    texts.push_back(Utf8ToNarrow(item.get_ref<const std::string&>()));
+  }
+  return texts;
+}

@@ -23,3 +23,6 @@ std::optional<nlohmann::json> ParseJsonObject(std::string_view body);
 std::optional<std::string> GetJsonText(const nlohmann::json& object, const char* name);
 std::optional<bool> GetJsonBool(const nlohmann::json& object, const char* name);
 std::optional<long long> GetJsonInteger(const nlohmann::json& object, const char* name);
+// An array of texts; nullopt when absent, not an array, or holding anything else.
+std::optional<std::vector<std::string>> GetJsonTexts(const nlohmann::json& object,
+                                                     const char* name);

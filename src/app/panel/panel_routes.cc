@@ -193,6 +193,44 @@ CHttpResponse UpdateBlockLists(CPanelExchange& exchange) {
   return Ok();
 }
 
+CHttpResponse EnableHttpsFiltering(CPanelExchange& exchange) {
+  const auto body = ParseJsonObject(exchange.request.body);
+  const auto enabled = body ? GetJsonBool(*body, "enabled") : std::nullopt;
+  if (!enabled) return BadRequest();
+  return Outcome(exchange.controller.SetHttpsFilteringEnabled(*enabled));
+}
+
+CHttpResponse SetHttpsSites(CPanelExchange& exchange) {
+  const auto body = ParseJsonObject(exchange.request.body);
+  const auto sites = body ? GetJsonTexts(*body, "sites") : std::nullopt;
+  if (!sites) return BadRequest();
+  return Outcome(exchange.controller.SetHttpsSites(*sites), 400);
+}
+
+CHttpResponse InstallHttpsCertificate(CPanelExchange& exchange) {
+  return Outcome(exchange.controller.InstallHttpsCertificate());
+}
+
+CHttpResponse RemoveHttpsCertificate(CPanelExchange& exchange) {
+  return Outcome(exchange.controller.RemoveHttpsCertificate());
+}
+
+CHttpResponse RemoveHttpsAuthority(CPanelExchange& exchange) {
+  return Outcome(exchange.controller.RemoveHttpsAuthority());
+}
+
+// The authority's certificate for the user to install by hand; its key is never
+// served.
+CHttpResponse DownloadHttpsCertificate(CPanelExchange& exchange) {
+  std::string pem = exchange.controller.GetHttpsCertificatePem();
+  if (pem.empty()) return MakeTextResponse(404, "There is no certificate authority yet.");
+  CHttpResponse response;
+  response.contentType = "application/x-pem-file";
+  response.headers.emplace_back("Content-Disposition", "attachment; filename=\"lumbra-ca.pem\"");
+  response.body = std::move(pem);
+  return response;
+}
+
 // Every route of the panel. Reading routes answer GET (and HEAD); every route
 // that changes anything is a POST that needs the token.
 constexpr CPanelRoute kRoutes[] = {
@@ -211,6 +249,12 @@ constexpr CPanelRoute kRoutes[] = {
     {"POST", "/api/blocklists/remove", false, RouteAccess::kChange, RemoveBlockList},
     {"POST", "/api/blocklists/enable", false, RouteAccess::kChange, EnableBlockList},
     {"POST", "/api/blocklists/update", false, RouteAccess::kChange, UpdateBlockLists},
+    {"POST", "/api/https/enable", false, RouteAccess::kChange, EnableHttpsFiltering},
+    {"POST", "/api/https/sites", false, RouteAccess::kChange, SetHttpsSites},
+    {"POST", "/api/https/install", false, RouteAccess::kChange, InstallHttpsCertificate},
+    {"POST", "/api/https/uninstall", false, RouteAccess::kChange, RemoveHttpsCertificate},
+    {"POST", "/api/https/remove-authority", false, RouteAccess::kChange, RemoveHttpsAuthority},
+    {"GET", "/api/https/certificate", false, RouteAccess::kRead, DownloadHttpsCertificate},
 };
 
 }  // namespace

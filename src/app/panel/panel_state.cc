@@ -76,6 +76,39 @@ json BlockListsJson(const COptionsView& view) {
   return lists;
 }
 
+const char* AuthorityStateName(AuthorityState state) {
+  switch (state) {
+    case AuthorityState::kReady:
+      return "ready";
+    case AuthorityState::kDamaged:
+      return "damaged";
+    case AuthorityState::kAbsent:
+      break;
+  }
+  return "absent";
+}
+
+// The stores and certutil are null until certutil has been asked.
+json HttpsFilteringJson(const COptionsView& view) {
+  const CHttpsFilteringStatus& status = view.httpsFiltering;
+  json stores = nullptr;
+  if (status.stores) {
+    stores = json::array();
+    for (const CBrowserStoreState& store : *status.stores)
+      stores.push_back({{"name", ToJsonText(store.name)}, {"holds", store.holdsCertificate}});
+  }
+  return {{"enabled", status.settings.enabled},
+          {"sites", ToJsonTexts(status.settings.sites)},
+          {"suggestions", ToJsonTexts(view.httpsSuggestions)},
+          {"authority",
+           {{"state", AuthorityStateName(status.authority.state)},
+            {"reason", ToJsonText(status.authority.reason)},
+            {"fingerprint", status.fingerprint},
+            {"certificatePath", ToJsonText(status.certificatePath)}}},
+          {"certutil", status.certutilAvailable ? json(*status.certutilAvailable) : json(nullptr)},
+          {"stores", stores}};
+}
+
 // The counters since start; the page shows the ten most blocked hosts.
 json BlockedJson() {
   const CBlockCountsView counts = GetBlockCounters().GetView(10);
@@ -107,6 +140,7 @@ std::string BuildPanelStateJson(const COptionsView& view,
       {"instantFiltering", InstantFilteringJson(view)},
       {"blockLists", BlockListsJson(view)},
       {"blocked", BlockedJson()},
+      {"httpsFiltering", HttpsFilteringJson(view)},
   };
   return DumpJson(state);
 }
