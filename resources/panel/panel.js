@@ -758,6 +758,14 @@ function showMessage(caption, text) {
   });
 }
 
+// A Yes/No question of the page itself; resolves 'yes' or 'no'.
+function askQuestion(caption, text) {
+  return new Promise((resolve) => {
+    localMessages.push({ caption, text, kind: 'yesno', resolve });
+    showNextDialog();
+  });
+}
+
 function nextDialog() {
   if (localMessages.length > 0) return localMessages.shift();
   return (state?.dialogs ?? []).find((dialog) => !answeredDialogs.has(dialog.id)) ?? null;
