@@ -7,6 +7,10 @@
 #include <utility>
 
 #include "app/startup_shortcut.h"
+#include "config/https_filtering_config.h"
+#include "inspection/https_inspection.h"
+#include "tls/certificate_authority.h"
+#include "tls/leaf_certificates.h"
 #include "config/config_store.h"
 #include "config/page_recorder.h"
 #include "proxy/live_relay_count.h"
@@ -21,6 +25,24 @@ constexpr char kNothingToWrite[] = "Nothing to write on disk.";
 
 // The corporate proxy address field's limit.
 constexpr std::size_t kMaxCorporateUrlLength = 255;
+
+// Installs what the proxy needs to inspect the chosen sites, making the local
+// authority on first need; without a usable one, nothing is inspected.
+void ApplyHttpsFiltering(const CHttpsFilteringSettings& settings) {
+  static CCertificateAuthority authority(GetConfigFolder());
+  if (!settings.enabled || authority.CreateOrLoad().state != AuthorityState::kReady) {
+    GetHttpsInspection().Replace(nullptr);
+    return;
+  }
+  auto setup = std::make_shared<CInspectionSetup>();
+  setup->sites = CChosenSites(settings.sites);
+  setup->leaves = std::make_shared<CLeafCertificates>(authority);
+  unsigned char* der = nullptr;
+  const int length = i2d_X509(authority.GetCertificate(), &der);
+  if (length > 0) setup->authorityDer.assign(reinterpret_cast<char*>(der), length);
+  OPENSSL_free(der);
+  GetHttpsInspection().Replace(setup);
+}
 
 }  // namespace
 
@@ -45,6 +67,8 @@ void COptionsController::TakeConfigLocked(const CXmlNode& document) {
   m_form.allowLocalNetwork = IsLocalNetworkAllowed(m_document);
   m_enabled = IsFilterEnabled(m_document);
   m_blockLists.Configure(GetBlockLists(m_document));
+  ApplyHttpsFiltering(GetHttpsFiltering(m_document));
+  }
 }
 
 bool COptionsController::Initialize() {
