@@ -68,7 +68,6 @@ void COptionsController::TakeConfigLocked(const CXmlNode& document) {
   m_enabled = IsFilterEnabled(m_document);
   m_blockLists.Configure(GetBlockLists(m_document));
   ApplyHttpsFiltering(GetHttpsFiltering(m_document));
-  }
 }
 
 bool COptionsController::Initialize() {
