@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 
@@ -78,13 +79,14 @@ bool HasBytesWaiting(int socket) {
 
 }  // namespace
 
-SpliceResult SpliceAvailable(int from, int to, std::size_t& moved) {
+SpliceResult SpliceAvailable(int from, int to, std::size_t& moved, std::size_t limit) {
   moved = 0;
   const CPipe pipe;
   if (!pipe.IsOpen()) return SpliceResult::kUnavailable;
-  while (moved < kMaxMovedPerCall && HasBytesWaiting(from)) {
-    const ssize_t taken =
-        RetryOnSignal(from, pipe.Write(), kPieceSize, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+  const std::size_t most = std::min(limit, kMaxMovedPerCall);
+  while (moved < most && HasBytesWaiting(from)) {
+    const ssize_t taken = RetryOnSignal(from, pipe.Write(), std::min(kPieceSize, most - moved),
+                                        SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
     if (taken == 0 || (taken < 0 && errno != EAGAIN))
       return moved > 0 ? SpliceResult::kMoved : SpliceResult::kClosed;
     if (taken < 0) break;  // the bytes announced were gone after all

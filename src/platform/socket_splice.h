@@ -12,8 +12,11 @@ enum class SpliceResult {
   kUnavailable,  // no pipe could be had: the caller moves the bytes itself
 };
 
-// Moves the bytes that `from` holds now, without waiting for more, to `to`, which
-// takes them as its send limit allows. `moved` gets the count. The pipe lives for
-// the call only, so an idle tunnel holds none; it pays off for bursts of many
-// kilobytes, not for a few bytes.
-SpliceResult SpliceAvailable(int from, int to, std::size_t& moved);
+inline constexpr std::size_t kSpliceAll = ~std::size_t{0};
+
+// Moves the bytes that `from` holds now (at most `limit` of them), without
+// waiting for more, to `to`, which takes them as its send limit allows. `moved`
+// gets the count. The pipe lives for the call only, so an idle tunnel holds none;
+// it pays off for bursts of many kilobytes, not for a few bytes.
+SpliceResult SpliceAvailable(int from, int to, std::size_t& moved,
+                             std::size_t limit = kSpliceAll);

@@ -35,17 +35,18 @@ CReceiveWindow::Result CReceiveWindow::ReceiveOnce(Wait wait, std::chrono::milli
     if (readiness == Readiness::kFailed) return Result::kClosed;
   }
   if (!m_buffer) {
-    m_buffer.emplace();
+    m_buffer.emplace(m_size);
     m_begin = m_end = 0;
   }
   char* bytes = m_buffer->Get();
-  if (m_end == kMaxPieceSize) {
+  const std::size_t capacity = BufferCapacity(m_size);
+  if (m_end == capacity) {
     std::memmove(bytes, bytes + m_begin, m_end - m_begin);
     m_end -= m_begin;
     m_begin = 0;
   }
   // After the wait the bytes are there, so the receive itself never blocks.
-  const ssize_t received = ReceiveWaiting(m_socket, bytes + m_end, kMaxPieceSize - m_end);
+  const ssize_t received = ReceiveWaiting(m_socket, bytes + m_end, capacity - m_end);
   if (received == kNothingWaiting) {
     if (IsEmpty()) m_buffer.reset();
     return Result::kNothingYet;
