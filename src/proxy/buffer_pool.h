@@ -10,7 +10,7 @@
 // receives at once and filters piece by piece, so that a fast server's answer
 // costs one receive and one send per batch instead of per piece.
 enum class BufferSize { kPiece, kBatch };
-inline constexpr std::size_t kBatchPieces = 4;
+inline constexpr std::size_t kBatchPieces = 8;
 
 // The bytes a buffer of that size takes in; it has room for one more, the 0 byte
 // written after a piece.
@@ -32,7 +32,7 @@ class CRelayBuffer {
 
   // Buffers of each size kept for reuse; beyond them a returned buffer is freed.
   static constexpr std::size_t kMaxIdleBuffers = 64;
-  static constexpr std::size_t kMaxIdleBatchBuffers = 8;
+  static constexpr std::size_t kMaxIdleBatchBuffers = 4;
 
  private:
   BufferSize m_size;

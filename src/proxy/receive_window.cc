@@ -35,6 +35,7 @@ CReceiveWindow::Result CReceiveWindow::ReceiveOnce(Wait wait, std::chrono::milli
     if (readiness == Readiness::kFailed) return Result::kClosed;
   }
   if (!m_buffer) {
+    m_size = m_streaming ? m_largest : BufferSize::kPiece;
     m_buffer.emplace(m_size);
     m_begin = m_end = 0;
   }
@@ -53,6 +54,9 @@ CReceiveWindow::Result CReceiveWindow::ReceiveOnce(Wait wait, std::chrono::milli
   }
   if (received <= 0) return Result::kClosed;
   m_end += static_cast<std::size_t>(received);
+  // A receive that fills the buffer asks for a larger one next time; one shorter
+  // than a piece, for the small one again.
+  m_streaming = m_end == capacity || (m_streaming && received >= ssize_t{kMaxPieceSize});
   return Result::kReceived;
 }
 
