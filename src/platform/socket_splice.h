@@ -18,5 +18,4 @@ inline constexpr std::size_t kSpliceAll = ~std::size_t{0};
 // waiting for more, to `to`, which takes them as its send limit allows. `moved`
 // gets the count. The pipe lives for the call only, so an idle tunnel holds none;
 // it pays off for bursts of many kilobytes, not for a few bytes.
-SpliceResult SpliceAvailable(int from, int to, std::size_t& moved,
-                             std::size_t limit = kSpliceAll);
+SpliceResult SpliceAvailable(int from, int to, std::size_t& moved, std::size_t limit = kSpliceAll);

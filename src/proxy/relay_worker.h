@@ -98,7 +98,8 @@ class CRelayWorker {
   CPendingAnswer m_answer;
   bool m_inAnswer = false;
   bool m_hasTurn = false;
-  // Bytes of the current (final) answer have reached the browser.
+  // Bytes of the current (final) answer have reached the browser (or are filtered
+  // and leave before anything else can).
   bool m_answerShown = false;
   // The rules do not see the current answer's body.
   bool m_answerUnfiltered = false;
