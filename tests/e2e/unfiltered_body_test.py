@@ -12,8 +12,8 @@ import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from lumbra_e2e import (Closing, Lumbra, Origin, ProxyTest, Stream, chunked, get, response, rule,
-                        wait_until)
+from lumbra_e2e import (Closing, LeakCheckedProxyTest, Lumbra, Origin, Stream, chunked, get,
+                        response, rule)
 
 RULES = (rule('<content contains="secretword" action="remove"/>')
          + rule('<allow contains="/allowed"/>', "allow"))
@@ -34,17 +34,8 @@ def digest(data):
     return hashlib.sha256(data).hexdigest()
 
 
-class UnfilteredBodyTest(ProxyTest):
+class UnfilteredBodyTest(LeakCheckedProxyTest):
     RULES = RULES
-
-    def setUp(self):
-        super().setUp()
-        self.before = (self.proxy.descriptor_count(), self.proxy.thread_count())
-
-    def tearDown(self):
-        self.assertTrue(wait_until(lambda: (self.proxy.descriptor_count(),
-                                            self.proxy.thread_count()) == self.before),
-                        (self.proxy.descriptor_count(), self.proxy.thread_count(), self.before))
 
     def test_each_framing_arrives_byte_exact_and_the_next_answer_is_still_filtered(self):
         data = body_text(6 << 20)
