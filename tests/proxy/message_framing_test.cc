@@ -251,34 +251,6 @@ TEST(MessageFramingBodyReader, ChunkedEndsExactlyAfterTrailers) {
   EXPECT_EQ(ReadChunked("FFFFFFFFFFFFFFFF\r\nabc"), "<FFFFFFFFFFFFFFFF\r\n>[abc]");
 }
 
-TEST(MessageFramingBodyReader, ContentSkippedUnreadLeavesTheFramingOnTrack) {
-  // Content-Length: what is left; skipping all of it ends the body.
-  CBodyReader sized(BodyFraming::kContentLength, 100);
-  sized.Consume(std::string(30, 'x'));
-  EXPECT_EQ(sized.ContentAhead(), 70u);
-  sized.SkipContent(70);
-  EXPECT_TRUE(sized.IsDone());
-  // Chunked: only chunk data begun may be skipped; its line end is read next.
-  CBodyReader chunks(BodyFraming::kChunked, 0);
-  EXPECT_EQ(chunks.ContentAhead(), 0u);
-  EXPECT_EQ(chunks.Consume("a\r\nabc").consumed, 3u);
-  EXPECT_EQ(chunks.Consume("abc").consumed, 3u);
-  EXPECT_EQ(chunks.ContentAhead(), 7u);
-  chunks.SkipContent(7);
-  EXPECT_EQ(chunks.ContentAhead(), 0u);
-  EXPECT_EQ(chunks.Consume("\r\n0\r\n\r\nGET").consumed, 7u);
-  EXPECT_TRUE(chunks.IsDone());
-  EXPECT_EQ(CBodyReader(BodyFraming::kUntilClose, 0).ContentAhead(), CBodyReader::kUnbounded);
-  // The stream reports nothing to skip outside a body, and ends the message after.
-  CMessageStream stream(Side::kAnswers);
-  EXPECT_EQ(stream.ContentAhead(), 0u);
-  EXPECT_EQ(stream.Next("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", 4096).type, Event::kHead);
-  EXPECT_EQ(stream.ContentAhead(), 5u);
-  stream.SkipContent(5);
-  EXPECT_EQ(stream.Next("", 4096).type, Event::kEnd);
-  EXPECT_EQ(stream.ContentAhead(), 0u);
-}
-
 TEST(MessageFramingBodyReader, MalformedChunksAreRefusedWhereTheyGoWrong) {
   const std::vector<std::pair<std::string, std::size_t>> cases = {
       // The body, and the bytes consumed before the fault.
