@@ -15,7 +15,10 @@ namespace {
 // One call moves at most this much, so that the other direction of a tunnel and
 // its activity time are seen to between bursts.
 constexpr std::size_t kMaxMovedPerCall = 4 << 20;
-constexpr std::size_t kPieceSize = 1 << 16;
+// A pipe holds 64 KiB unless asked for more; a larger one moves a burst in a
+// sixteenth of the calls. Its pages are taken only while bytes sit in it.
+constexpr std::size_t kDefaultPipeSize = 1 << 16;
+constexpr int kPipeSize = 1 << 20;
 // Pipes cost two descriptors each, which the connection caps do not count on:
 // only this many exist at once, and a call that finds none free is told so.
 constexpr int kMaxPipes = 16;
@@ -30,7 +33,12 @@ class CPipe {
     if (g_pipes.fetch_add(1) >= kMaxPipes || ::pipe2(m_ends, O_CLOEXEC) != 0) {
       g_pipes.fetch_sub(1);
       m_ends[0] = m_ends[1] = -1;
+      return;
     }
+    // Where the system refuses the size, the pipe keeps the one it has.
+    int size = ::fcntl(m_ends[1], F_SETPIPE_SZ, kPipeSize);
+    if (size <= 0) size = ::fcntl(m_ends[1], F_GETPIPE_SZ);
+    m_capacity = size > 0 ? static_cast<std::size_t>(size) : kDefaultPipeSize;
   }
   ~CPipe() {
     if (m_ends[0] < 0) return;
@@ -44,9 +52,11 @@ class CPipe {
   bool IsOpen() const { return m_ends[0] >= 0; }
   int Read() const { return m_ends[0]; }
   int Write() const { return m_ends[1]; }
+  std::size_t Capacity() const { return m_capacity; }
 
  private:
   int m_ends[2];
+  std::size_t m_capacity = 0;
 };
 
 ssize_t RetryOnSignal(int from, int to, std::size_t length, unsigned flags) {
@@ -85,7 +95,7 @@ SpliceResult SpliceAvailable(int from, int to, std::size_t& moved, std::size_t l
   if (!pipe.IsOpen()) return SpliceResult::kUnavailable;
   const std::size_t most = std::min(limit, kMaxMovedPerCall);
   while (moved < most && HasBytesWaiting(from)) {
-    const ssize_t taken = RetryOnSignal(from, pipe.Write(), std::min(kPieceSize, most - moved),
+    const ssize_t taken = RetryOnSignal(from, pipe.Write(), std::min(pipe.Capacity(), most - moved),
                                         SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
     if (taken == 0 || (taken < 0 && errno != EAGAIN))
       return moved > 0 ? SpliceResult::kMoved : SpliceResult::kClosed;
