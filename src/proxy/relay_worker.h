@@ -64,9 +64,8 @@ class CRelayWorker {
   // Takes the first answer the server owes as the one now arriving; false when it
   // owes none.
   bool BeginAnswer(CMessageStream& stream);
-  // The answer's header block, `length` bytes at `head`, has been read: whether
-  // its body is filtered is decided.
-  void StartAnswerBody(char* head, std::size_t length);
+  // The answer's header block has been read, at the start of the piece gathered.
+  void StartAnswerBody(std::size_t headLength);
   // Filters (unless exempt) the piece being gathered; false when a rule blocks it.
   bool EndPiece(CPass& pass);
   // Sends the filtered pieces to the browser; false when the browser is gone.
@@ -101,8 +100,11 @@ class CRelayWorker {
   // Bytes of the current (final) answer have reached the browser (or are filtered
   // and leave before anything else can).
   bool m_answerShown = false;
-  // The rules do not see the current answer's body.
+  // The rules do not see the current answer's body (filtering off, an allowed
+  // request, an image), and the length of its header block while the piece that
+  // holds it is gathered.
   bool m_answerUnfiltered = false;
+  std::size_t m_headLength = 0;
   // No pipe could be had: the current answer's body goes through the window.
   bool m_spliceUnavailable = false;
   // Where the chunk sizes, line ends and trailers lie in the piece being gathered.

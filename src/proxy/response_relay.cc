@@ -12,6 +12,22 @@
 #include "proxy/tunnel_pump.h"
 #include "rules/request_matching.h"
 
+namespace {
+
+// The header block at the start of a piece, `length` bytes at `head`, names an
+// image type.
+bool HeadNamesImage(char* head, std::size_t length) {
+  const char following = head[length];
+  head[length] = 0;
+  const CTrafficText text(head, length);
+  CHeaderValueReader headers;
+  const bool image = IsImageChunk(text, headers);
+  head[length] = following;
+  return image;
+}
+
+}  // namespace
+
 CRelayWorker::Ending CRelayWorker::RelayAnswers() {
   // A batch of pieces per receive: a fast server's answer costs one receive and one
   // send per batch, while the rules still see one piece at a time.
@@ -79,7 +95,7 @@ std::optional<CRelayWorker::Ending> CRelayWorker::HandleReceived(CReceiveWindow&
       // The browser may see this answer only after every answer owed before it.
       if (!m_hasTurn && !m_order->WaitForTurn(m_state.get())) return Ending::kBrowserConnection;
       m_hasTurn = true;
-      StartAnswerBody(pass.bytes + pass.read, event.length);
+      StartAnswerBody(event.length);
     }
     if (event.type == CMessageStream::Event::kBody && !event.content)
       m_chunkFraming.push_back({pass.read - pass.piece, event.length});
@@ -118,17 +134,10 @@ bool CRelayWorker::BeginAnswer(CMessageStream& stream) {
   return true;
 }
 
-void CRelayWorker::StartAnswerBody(char* head, std::size_t length) {
+void CRelayWorker::StartAnswerBody(std::size_t headLength) {
   m_filterState.StartMessage();
   m_answerUnfiltered = !m_settings.filterActive || m_answer.allowed;
-  if (m_answerUnfiltered) return;
-  // An image passes unfiltered: its header block says so for all of its pieces.
-  const char following = head[length];
-  head[length] = 0;
-  const CTrafficText text(head, length);
-  CHeaderValueReader headers;
-  m_answerUnfiltered = IsImageChunk(text, headers);
-  head[length] = following;
+  m_headLength = headLength;
 }
 
 bool CRelayWorker::EndPiece(CPass& pass) {
@@ -138,6 +147,7 @@ bool CRelayWorker::EndPiece(CPass& pass) {
   const bool passed =
       m_chunkFraming.empty() ? FilterPiece(bytes, length) : FilterChunkedPiece(bytes, length);
   m_chunkFraming.clear();
+  m_headLength = 0;
   if (!passed) return false;
   pass.piece = pass.read;
   m_answerShown = true;
@@ -212,7 +222,11 @@ bool CRelayWorker::FilterPiece(char* bytes, std::size_t length) {
   CTrafficText text(bytes, length);
   CHeaderValueReader headers;
   bool blocked = false;
-  if (!IsImageChunk(text, headers)) {
+  if (IsImageChunk(text, headers)) {
+    // An answer whose header block names an image passes unfiltered to its end.
+    if (m_headLength > 0)
+      m_answerUnfiltered = m_headLength == length || HeadNamesImage(bytes, m_headLength);
+  } else {
     // Response conditions are tested on every piece of an answer.
     const PieceFlags flags{.startsMessage = true, .isRequest = false, .allowed = false};
     blocked = FilterTraffic(text, flags, m_answer.url, m_config->GetRules(), m_filterState, headers)
