@@ -326,6 +326,20 @@ class ProxyTest(unittest.TestCase):
         self.addCleanup(self.proxy.close)
 
 
+class LeakCheckedProxyTest(ProxyTest):
+    """A ProxyTest whose proxy must end every test with the descriptors and threads
+    it began it with."""
+
+    def setUp(self):
+        super().setUp()
+        self.before = (self.proxy.descriptor_count(), self.proxy.thread_count())
+
+    def tearDown(self):
+        self.assertTrue(wait_until(lambda: (self.proxy.descriptor_count(),
+                                            self.proxy.thread_count()) == self.before),
+                        (self.proxy.descriptor_count(), self.proxy.thread_count(), self.before))
+
+
 class Closing(list):
     """An Origin answer (its pieces) after which the origin closes the connection."""
 
