@@ -129,6 +129,10 @@ class Lumbra:
     def thread_count(self):
         return len(os.listdir(f"/proc/{self.process.pid}/task"))
 
+    def rss_kib(self):
+        with open(f"/proc/{self.process.pid}/status") as status:
+            return int(re.search(r"VmRSS:\s*(\d+)", status.read()).group(1))
+
     def cpu_seconds(self):
         with open(f"/proc/{self.process.pid}/stat") as stat:
             fields = stat.read().rsplit(")", 1)[1].split()
