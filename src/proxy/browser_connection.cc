@@ -41,6 +41,12 @@ class CTerminatedText {
   char m_saved;
 };
 
+// The request line ends in "HTTP/1.0".
+bool IsHttp10Request(std::string_view head) {
+  const std::size_t lineEnd = head.find_first_of("\r\n");
+  return head.substr(0, lineEnd).ends_with(" HTTP/1.0");
+}
+
 std::chrono::milliseconds TimeLeftUntil(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
@@ -194,7 +200,7 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
     return false;
   }
   // Noted before the first byte leaves, so the answer finds its place in line.
-  m_order->Expect({upstream.get(), framing.kind, url, allowed});
+  m_order->Expect({upstream.get(), framing.kind, url, allowed, IsHttp10Request(original)});
   if (m_order->ResumeRelay(*upstream) && !StartResponseRelay(upstream)) return false;
   // An answer the rules will read may come only in a coding the proxy decodes.
   std::string ownHead;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "codings/content_decoder.h"
 #include "proxy/answer_order.h"
 #include "proxy/config_snapshot.h"
 #include "proxy/message_framing.h"
@@ -91,6 +92,17 @@ class CRelayWorker {
   // Sends the bytes after the answer that opened a tunnel, then leaves the tunnel
   // to the browser connection's request loop.
   Ending HandOverTunnel(CReceiveWindow& window);
+  // An answer the rules read whose body comes in a coding the proxy decodes: its
+  // head, `length` bytes at `head`, is filtered and goes out rewritten for the
+  // decoded body.
+  enum class DecodeStart { kNotDecoded, kStarted, kEnded };
+  DecodeStart StartDecoding(char* head, std::size_t length, const CResponseHead& response);
+  // Decodes body content, filters what comes out piece by piece and sends it;
+  // false when a rule blocks it, the coding is broken or the browser is gone.
+  bool DecodeContent(std::string_view content);
+  // Sends what the decoder still holds and ends the browser's body.
+  bool FinishDecoding();
+  bool SendDecodedPiece(std::size_t length);
   // Whether the body bytes next in line may move socket to socket, and moving
   // what the server has sent of them (once it has sent any within `limit`).
   bool MaySpliceBody(const CMessageStream& stream) const;
@@ -123,6 +135,11 @@ class CRelayWorker {
     std::size_t length;
   };
   std::vector<CByteRange> m_chunkFraming;
+  // Set while the current answer's body is decoded; the buffer holds one decoded
+  // piece with room for its chunk framing around it.
+  std::unique_ptr<CContentDecoder> m_decoder;
+  std::unique_ptr<char[]> m_decoded;
+  bool m_decodedChunked = false;
   // What the rules carry from one piece of this server's answers to the next.
   CFilterState m_filterState;
 };

@@ -1,10 +1,13 @@
 // The response relay: one server's answers, framed, back to the browser in turn.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/socket_splice.h"
+#include "codings/content_coding.h"
 #include "proxy/block_counters.h"
+#include "proxy/head_rewrite.h"
 #include "proxy/image_chunk.h"
 #include "proxy/relay_worker.h"
 #include "proxy/request_text.h"
@@ -12,6 +15,11 @@
 #include "rules/request_matching.h"
 
 namespace {
+
+constexpr int kPartialContent = 206;
+// Room before a decoded piece for its chunk size line, and its line end after.
+constexpr std::size_t kChunkRoom = 16;
+constexpr std::string_view kChunkEnd = "\r\n";
 
 // The header block at the start of a piece, `length` bytes at `head`, names an
 // image type.
@@ -99,7 +107,28 @@ std::optional<CRelayWorker::Ending> CRelayWorker::HandleReceived(CReceiveWindow&
       if (!m_hasTurn && !m_order->WaitForTurn(m_state.get())) return Ending::kBrowserConnection;
       m_hasTurn = true;
       StartAnswerBody(event.length);
+      const DecodeStart decoding =
+          StartDecoding(pass.bytes + pass.read, event.length, stream.GetResponseHead());
+      if (decoding == DecodeStart::kEnded) return Ending::kBrowserConnection;
+      if (decoding == DecodeStart::kStarted) {
+        // The server's head never leaves: its rewritten form went out instead.
+        pass.read += event.length;
+        pass.sent = pass.piece = pass.read;
+        continue;
+      }
     }
+    if (m_decoder && event.type == CMessageStream::Event::kBody) {
+      // Chunk framing is the server's; the browser gets chunks of its own.
+      if (event.content && !DecodeContent(std::string_view(pass.bytes + pass.read, event.length)))
+        return Ending::kBrowserConnection;
+      pass.read += event.length;
+      pass.sent = pass.piece = pass.read;
+      continue;
+    }
+    // A decoded body for an HTTP/1.0 browser ends with the connection.
+    const bool closeAfter = m_decoder && !m_decodedChunked;
+    if (m_decoder && event.type == CMessageStream::Event::kEnd && !FinishDecoding())
+      return Ending::kBrowserConnection;
     if (event.type == CMessageStream::Event::kBody && !event.content)
       m_chunkFraming.push_back({pass.read - pass.piece, event.length});
     pass.read += event.length;
@@ -117,6 +146,7 @@ std::optional<CRelayWorker::Ending> CRelayWorker::HandleReceived(CReceiveWindow&
       return HandOverTunnel(window);
     }
     m_order->Finish(m_state.get());
+    if (closeAfter) return Ending::kBrowserConnection;
   }
   // Body bytes go out as they come; a head not yet whole stays unread (and unsent)
   // until more bytes complete it.
@@ -133,6 +163,7 @@ bool CRelayWorker::BeginAnswer(CMessageStream& stream) {
   stream.ExpectAnswerTo(m_answer.kind);
   m_inAnswer = true;
   m_spliceUnavailable = false;
+  m_decoder.reset();
   return true;
 }
 
@@ -215,6 +246,65 @@ std::optional<CRelayWorker::Ending> CRelayWorker::SpliceBody(CReceiveWindow& win
   return HandleReceived(window, stream);
 }
 
+CRelayWorker::DecodeStart CRelayWorker::StartDecoding(char* head, std::size_t length,
+                                                      const CResponseHead& response) {
+  // Answers without a body of their own, and partial ones, keep their coding.
+  if (m_answerUnfiltered || response.interim || response.status == kPartialContent ||
+      response.body == BodyFraming::kNone || response.body == BodyFraming::kTunnel)
+    return DecodeStart::kNotDecoded;
+  const std::string_view text(head, length);
+  std::unique_ptr<CContentDecoder> decoder =
+      MakeContentDecoder(ReadContentCoding(FindHeaderValue(text, "Content-Encoding")));
+  if (!decoder || HeadNamesImage(head, length)) return DecodeStart::kNotDecoded;
+  // The rules see the head alone, then the decoded body piece by piece.
+  if (!FilterPiece(head, length)) return DecodeStart::kEnded;
+  m_headLength = 0;
+  m_decodedChunked = !m_answer.http10;
+  const std::string rewritten = HeadForDecodedBody(text, m_decodedChunked);
+  if (SendAll(m_browser.Get(), rewritten.data(), rewritten.size()) < 0) return DecodeStart::kEnded;
+  m_answerShown = true;
+  m_decoder = std::move(decoder);
+  m_decoded = std::make_unique<char[]>(kChunkRoom + kMaxPieceSize + kChunkEnd.size());
+  return DecodeStart::kStarted;
+}
+
+bool CRelayWorker::DecodeContent(std::string_view content) {
+  for (;;) {
+    const CContentDecoder::Step step =
+        m_decoder->Decode(content, m_decoded.get() + kChunkRoom, kMaxPieceSize);
+    content.remove_prefix(step.consumed);
+    if (step.produced > 0 && !SendDecodedPiece(step.produced)) return false;
+    if (step.failed) return false;
+    // A full piece may leave more decoded bytes waiting, even without input.
+    if (step.produced < kMaxPieceSize && (content.empty() || step.consumed == 0)) return true;
+  }
+}
+
+bool CRelayWorker::SendDecodedPiece(std::size_t length) {
+  char* data = m_decoded.get() + kChunkRoom;
+  if (!FilterPiece(data, length)) return false;
+  if (!m_decodedChunked) return SendAll(m_browser.Get(), data, length) >= 0;
+  // The chunk's size line goes in the room before the piece, its line end after.
+  char sizeLine[kChunkRoom];
+  const int sizeLength = std::snprintf(sizeLine, sizeof sizeLine, "%zx\r\n", length);
+  char* chunk = data - sizeLength;
+  std::memcpy(chunk, sizeLine, static_cast<std::size_t>(sizeLength));
+  std::memcpy(data + length, kChunkEnd.data(), kChunkEnd.size());
+  return SendAll(m_browser.Get(), chunk, static_cast<std::size_t>(sizeLength) + length +
+                                             kChunkEnd.size()) >= 0;
+}
+
+bool CRelayWorker::FinishDecoding() {
+  bool finished = DecodeContent({});
+  // A coded body cut short ends without its last chunk: the browser sees it broken,
+  // as it would have seen the coded one.
+  finished = finished && m_decoder->IsComplete();
+  if (finished && m_decodedChunked) finished = SendAll(m_browser.Get(), "0\r\n\r\n", 5) >= 0;
+  m_decoder.reset();
+  m_decoded.reset();
+  return finished;
+}
+
 bool CRelayWorker::FilterPiece(char* bytes, std::size_t length) {
   if (m_answerUnfiltered) return true;
   // The text functions read up to a 0 after the piece; the byte there may be the
@@ -271,6 +361,7 @@ CRelayWorker::Ending CRelayWorker::OnServerClosed(CMessageStream& stream) {
   const bool inAnswer = m_inAnswer;
   const CMessageStream::CEvent event = stream.Close();
   if (inAnswer && event.type == CMessageStream::Event::kEnd) {
+    if (m_decoder) FinishDecoding();
     // An answer that runs until the server closes has reached the browser whole;
     // the browser knows it ended only when its own connection closes.
     m_order->Finish(m_state.get());
