@@ -8,6 +8,7 @@ packages=(
   libcurl4-openssl-dev nlohmann-json3-dev
   zlib1g-dev libbrotli-dev libzstd-dev   # compressed answer bodies decoded before filtering
   libnss3-tools                 # certutil: the local authority added to the user's browsers
+  brotli zstd                   # end-to-end tests: compressed pages of each coding
   libssl-dev                    # HTTPS inspection: the local authority, leaf certificates, TLS
   clang libclang-rt-14-dev      # fuzz targets (libFuzzer) and sanitizers
   curl python3 openssl          # end-to-end tests: browser stand-in, origin and TLS servers

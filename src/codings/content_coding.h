@@ -2,6 +2,7 @@
 // Content-Encoding header.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 enum class ContentCoding { kIdentity, kGzip, kDeflate, kBrotli, kZstd, kOther };
@@ -12,6 +13,8 @@ enum class ContentCoding { kIdentity, kGzip, kDeflate, kBrotli, kZstd, kOther };
 // decoded.
 ContentCoding ReadContentCoding(std::string_view value);
 
-// The Accept-Encoding value a request carries when the proxy will read its
-// answer: exactly the codings it decodes.
-constexpr std::string_view kDecodableCodings = "gzip, deflate, br, zstd";
+// The Accept-Encoding value a request carries when the proxy will read its answer:
+// the codings it decodes that the browser's own `accepted` value also takes (an
+// answer the proxy passes on undecoded, such as an image, must still be one the
+// browser can read); "identity" when none is left.
+std::string DecodableCodingsAccepted(std::string_view accepted);

@@ -34,3 +34,20 @@ class CSplicePipe {
   int m_write = -1;
   std::size_t m_held = 0;
 };
+
+// For blocking sockets: what one call of SpliceAvailable came to.
+enum class SpliceResult {
+  kMoved,        // bytes went from one socket to the other
+  kNothingYet,   // the source had no byte waiting
+  kClosed,       // the source has closed (or was reset)
+  kFailed,       // the destination took no more: it failed or its send limit passed
+  kUnavailable,  // no pipe could be had: the caller moves the bytes itself
+};
+
+inline constexpr std::size_t kSpliceAll = ~std::size_t{0};
+
+// Moves the bytes that `from` holds now (at most `limit` of them), without
+// waiting for more, to `to`, which takes them as its send limit allows. `moved`
+// gets the count. The pipe lives for the call only, so an idle tunnel holds none;
+// it pays off for bursts of many kilobytes, not for a few bytes.
+SpliceResult SpliceAvailable(int from, int to, std::size_t& moved, std::size_t limit = kSpliceAll);

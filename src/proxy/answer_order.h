@@ -21,6 +21,8 @@ struct CPendingAnswer {
   // exempts the request (and with it the answer) from filtering.
   std::string url;
   bool allowed = false;
+  // The browser asked in HTTP/1.0, which reads no chunked body.
+  bool http10 = false;
 };
 
 // Shared by the browser connection's request loop, which notes every request it

@@ -11,7 +11,9 @@
 #include "platform/worker_thread.h"
 #include "proxy/block_counters.h"
 #include "proxy/connection_slots.h"
+#include "codings/content_coding.h"
 #include "proxy/error_answer.h"
+#include "proxy/head_rewrite.h"
 #include "proxy/host_cache.h"
 #include "proxy/live_relay_count.h"
 #include "proxy/local_address.h"
@@ -38,6 +40,12 @@ class CTerminatedText {
   char* m_end;
   char m_saved;
 };
+
+// The request line ends in "HTTP/1.0".
+bool IsHttp10Request(std::string_view head) {
+  const std::size_t lineEnd = head.find_first_of("\r\n");
+  return head.substr(0, lineEnd).ends_with(" HTTP/1.0");
+}
 
 std::chrono::milliseconds TimeLeftUntil(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -165,6 +173,12 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
   const CRequestHead framing = m_stream.GetRequestHead();
   std::size_t sendLength = headLength;
   bool allowed = false;
+  // The browser's own codings, read before a rule may blank them.
+  const std::string_view original(head, headLength);
+  const std::optional<std::string> accepted =
+      HasHeader(original, "Accept-Encoding")
+          ? std::optional<std::string>(FindHeaderValue(original, "Accept-Encoding"))
+          : std::nullopt;
   // A blocked request is closed without an answer; its server is never contacted.
   // The answers owed before it still reach the browser first.
   if (!PrepareRequest(head, sendLength, url, target.host, allowed) ||
@@ -186,9 +200,15 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
     return false;
   }
   // Noted before the first byte leaves, so the answer finds its place in line.
-  m_order->Expect({upstream.get(), framing.kind, url, allowed});
+  m_order->Expect({upstream.get(), framing.kind, url, allowed, IsHttp10Request(original)});
   if (m_order->ResumeRelay(*upstream) && !StartResponseRelay(upstream)) return false;
-  if (SendAll(upstream->GetServerSocket().Get(), head, sendLength) < 0) return false;
+  // An answer the rules will read may come only in a coding the proxy decodes.
+  std::string ownHead;
+  if (accepted && m_settings.filterActive && !allowed)
+    ownHead = WithAcceptEncoding(std::string_view(head, sendLength),
+                                 DecodableCodingsAccepted(*accepted));
+  const std::string_view sent = ownHead.empty() ? std::string_view(head, sendLength) : ownHead;
+  if (SendAll(upstream->GetServerSocket().Get(), sent.data(), sent.size()) < 0) return false;
   upstream->NoteActivity();
   m_input->Consume(headLength);
   if (!ForwardBody(*upstream)) {

@@ -11,6 +11,11 @@ namespace {
 struct CBufferPool {
   std::mutex lock;
   std::vector<std::unique_ptr<char[]>> idle;
+  std::vector<std::unique_ptr<char[]>> idleBatches;
+
+  std::vector<std::unique_ptr<char[]>>& IdleOf(BufferSize size) {
+    return size == BufferSize::kPiece ? idle : idleBatches;
+  }
 };
 
 // Never destroyed: detached workers may still return buffers while the process ends.
@@ -22,20 +27,23 @@ CBufferPool& GetBufferPool() {
 
 }  // namespace
 
-CRelayBuffer::CRelayBuffer() {
+CRelayBuffer::CRelayBuffer(BufferSize size) : m_size(size) {
   CBufferPool& pool = GetBufferPool();
   {
     std::lock_guard lock(pool.lock);
-    if (!pool.idle.empty()) {
-      m_bytes = std::move(pool.idle.back());
-      pool.idle.pop_back();
+    std::vector<std::unique_ptr<char[]>>& idle = pool.IdleOf(size);
+    if (!idle.empty()) {
+      m_bytes = std::move(idle.back());
+      idle.pop_back();
     }
   }
-  if (!m_bytes) m_bytes = std::make_unique_for_overwrite<char[]>(kRelayBufferSize);
+  if (!m_bytes) m_bytes = std::make_unique_for_overwrite<char[]>(BufferCapacity(size) + 1);
 }
 
 CRelayBuffer::~CRelayBuffer() {
   CBufferPool& pool = GetBufferPool();
   std::lock_guard lock(pool.lock);
-  if (pool.idle.size() < kMaxIdleBuffers) pool.idle.push_back(std::move(m_bytes));
+  std::vector<std::unique_ptr<char[]>>& idle = pool.IdleOf(m_size);
+  const std::size_t kept = m_size == BufferSize::kPiece ? kMaxIdleBuffers : kMaxIdleBatchBuffers;
+  if (idle.size() < kept) idle.push_back(std::move(m_bytes));
 }

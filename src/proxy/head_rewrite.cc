@@ -1,7 +1,6 @@
 // Header blocks rewritten where their length must change.
 #include "proxy/head_rewrite.h"
 
-#include "codings/content_coding.h"
 #include "core/ascii.h"
 
 namespace {
@@ -81,8 +80,14 @@ std::string_view FindHeaderValue(std::string_view head, std::string_view name) {
   return found;
 }
 
-std::string WithDecodableAcceptEncoding(std::string_view head) {
-  const std::string added = "Accept-Encoding: " + std::string(kDecodableCodings) + "\r\n";
+bool HasHeader(std::string_view head, std::string_view name) {
+  bool seen = false;
+  ForEachHeaderLine(head, [&](const CHeadLine& line) { seen = seen || NameIs(line.text, name); });
+  return seen;
+}
+
+std::string WithAcceptEncoding(std::string_view head, std::string_view codings) {
+  const std::string added = "Accept-Encoding: " + std::string(codings) + "\r\n";
   return Rebuild(
       head,
       [](std::string_view line) {

@@ -8,11 +8,12 @@
 // The value of the first header line named `name` (any case) in a whole header
 // block, without surrounding blanks; empty when there is none.
 std::string_view FindHeaderValue(std::string_view head, std::string_view name);
+bool HasHeader(std::string_view head, std::string_view name);
 
-// A request head that accepts exactly the codings the proxy decodes: every
-// Accept-Encoding line (a rule may have blanked its name or value) and
-// Available-Dictionary line replaced by one Accept-Encoding line of its own.
-std::string WithDecodableAcceptEncoding(std::string_view head);
+// A request head that accepts exactly `codings`: every Accept-Encoding line (a
+// rule may have blanked its value, or the whole line) and Available-Dictionary
+// line replaced by one Accept-Encoding line of its own.
+std::string WithAcceptEncoding(std::string_view head, std::string_view codings);
 
 // An answer head for the same answer with its body decoded: no Content-Encoding,
 // Content-Length or Transfer-Encoding, a strong ETag made weak (the bytes differ

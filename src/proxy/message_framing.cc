@@ -329,6 +329,27 @@ bool CBodyReader::IsDone() const {
   return false;
 }
 
+std::uint64_t CBodyReader::ContentAhead() const {
+  switch (m_framing) {
+    case BodyFraming::kContentLength:
+      return m_left;
+    case BodyFraming::kChunked:
+      return m_chunk == ChunkState::kData ? m_left : 0;
+    case BodyFraming::kUntilClose:
+      return kUnbounded;
+    case BodyFraming::kNone:
+    case BodyFraming::kTunnel:
+      return 0;
+  }
+  return 0;
+}
+
+void CBodyReader::SkipContent(std::uint64_t count) {
+  if (count == 0 || m_framing == BodyFraming::kUntilClose) return;
+  m_left -= std::min(count, m_left);
+  if (m_framing == BodyFraming::kChunked && m_left == 0) m_chunk = ChunkState::kDataCr;
+}
+
 CBodyReader::CStep CBodyReader::Consume(std::string_view bytes) {
   switch (m_framing) {
     case BodyFraming::kNone:
@@ -513,6 +534,15 @@ CMessageStream::CEvent CMessageStream::NextInMessage(std::string_view input) {
   const CBodyReader::CStep step = m_body.Consume(input);
   if (step.error != FramingError::kNone) return Fail(step.error);
   return {Event::kBody, step.consumed, step.content};
+}
+
+std::uint64_t CMessageStream::ContentAhead() const {
+  if (!m_inMessage || m_error != FramingError::kNone) return 0;
+  return m_body.ContentAhead();
+}
+
+void CMessageStream::SkipContent(std::uint64_t count) {
+  if (m_inMessage) m_body.SkipContent(count);
 }
 
 CMessageStream::CEvent CMessageStream::EndMessage() {

@@ -92,6 +92,14 @@ class CBodyReader {
   // The body has ended (at once for kNone; never for kUntilClose and kTunnel).
   bool IsDone() const;
 
+  // Content bytes next in line that need no reading to find the body's end: what is
+  // left of a Content-Length body or of the chunk data begun, kUnbounded for a body
+  // that runs until close, 0 where framing comes next.
+  static constexpr std::uint64_t kUnbounded = ~std::uint64_t{0};
+  std::uint64_t ContentAhead() const;
+  // `count` of those bytes (at most ContentAhead) passed on without being read.
+  void SkipContent(std::uint64_t count);
+
  private:
   enum class ChunkState {
     kSize,          // hex digits of a chunk size
@@ -162,6 +170,10 @@ class CMessageStream {
   FramingError GetError() const { return m_error; }
   // True between a head and the end of its message.
   bool InMessage() const { return m_inMessage; }
+  // The current body's CBodyReader::ContentAhead (0 outside a body), and the same
+  // bytes passed on without being read, so that a caller can move them itself.
+  std::uint64_t ContentAhead() const;
+  void SkipContent(std::uint64_t count);
 
  private:
   CEvent NextHead(std::string_view input, std::size_t maxHead);

@@ -35,23 +35,28 @@ CReceiveWindow::Result CReceiveWindow::ReceiveOnce(Wait wait, std::chrono::milli
     if (readiness == Readiness::kFailed) return Result::kClosed;
   }
   if (!m_buffer) {
-    m_buffer.emplace();
+    m_size = m_streaming ? m_largest : BufferSize::kPiece;
+    m_buffer.emplace(m_size);
     m_begin = m_end = 0;
   }
   char* bytes = m_buffer->Get();
-  if (m_end == kMaxPieceSize) {
+  const std::size_t capacity = BufferCapacity(m_size);
+  if (m_end == capacity) {
     std::memmove(bytes, bytes + m_begin, m_end - m_begin);
     m_end -= m_begin;
     m_begin = 0;
   }
   // After the wait the bytes are there, so the receive itself never blocks.
-  const ssize_t received = ReceiveWaiting(m_socket, bytes + m_end, kMaxPieceSize - m_end);
+  const ssize_t received = ReceiveWaiting(m_socket, bytes + m_end, capacity - m_end);
   if (received == kNothingWaiting) {
     if (IsEmpty()) m_buffer.reset();
     return Result::kNothingYet;
   }
   if (received <= 0) return Result::kClosed;
   m_end += static_cast<std::size_t>(received);
+  // A receive that fills the buffer asks for a larger one next time; one shorter
+  // than a piece, for the small one again.
+  m_streaming = m_end == capacity || (m_streaming && received >= ssize_t{kMaxPieceSize});
   return Result::kReceived;
 }
 

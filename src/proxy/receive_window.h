@@ -8,15 +8,17 @@
 
 #include "proxy/buffer_pool.h"
 
-// A relay reads its peer through a window on one pooled buffer of
-// kMaxPieceSize bytes (and one more, for the 0 that the text functions want
-// after a piece): bytes are received after the unread ones and consumed from the
-// front as they are handled, so a message that begins in the middle of a receive
-// is read from exactly where the one before it ended. The buffer is borrowed only
-// while bytes are unread, so an idle connection holds none.
+// A relay reads its peer through a window on one pooled buffer (and one byte
+// more, for the 0 that the text functions want after a piece): bytes are
+// received after the unread ones and consumed from the front as they are handled,
+// so a message that begins in the middle of a receive is read from exactly where
+// the one before it ended. The buffer is borrowed only while bytes are unread, so
+// an idle connection holds none. It holds one piece, unless the window may take a
+// batch and the peer is sending faster than a buffer per receive.
 class CReceiveWindow {
  public:
-  explicit CReceiveWindow(int socket) : m_socket(socket) {}
+  explicit CReceiveWindow(int socket, BufferSize largest = BufferSize::kPiece)
+      : m_socket(socket), m_largest(largest) {}
   CReceiveWindow(const CReceiveWindow&) = delete;
   CReceiveWindow& operator=(const CReceiveWindow&) = delete;
 
@@ -34,7 +36,7 @@ class CReceiveWindow {
   char* UnreadData();
   void Consume(std::size_t count);
   bool IsEmpty() const { return m_begin == m_end; }
-  bool IsFull() const { return m_end - m_begin == kMaxPieceSize; }
+  bool IsFull() const { return m_end - m_begin == BufferCapacity(m_size); }
 
   int GetSocket() const { return m_socket; }
   // Waits until the socket has bytes (or its close) to give, without taking them.
@@ -45,6 +47,10 @@ class CReceiveWindow {
   Result ReceiveOnce(Wait wait, std::chrono::milliseconds limit);
 
   int m_socket;
+  BufferSize m_largest;
+  // The size of the buffer borrowed, and whether the receives fill it.
+  BufferSize m_size = BufferSize::kPiece;
+  bool m_streaming = false;
   std::optional<CRelayBuffer> m_buffer;
   std::size_t m_begin = 0;
   std::size_t m_end = 0;

@@ -101,6 +101,11 @@ TEST(ContentCoding, ReadsOneCodingAndRefusesTheRest) {
   for (const std::string_view other : {"gzip, br", "dcb", "dcz", "compress", "gzip;q=1"})
     EXPECT_EQ(ReadContentCoding(other), ContentCoding::kOther) << other;
   EXPECT_EQ(MakeContentDecoder(ContentCoding::kOther), nullptr);
+  // Requests offer the decodable codings the browser takes too, never others.
+  EXPECT_EQ(DecodableCodingsAccepted("gzip, deflate, br, zstd, dcb, dcz"), "gzip, deflate, br, zstd");
+  EXPECT_EQ(DecodableCodingsAccepted("GZIP;q=0.8, br;q=0, compress"), "gzip");
+  EXPECT_EQ(DecodableCodingsAccepted("*;q=0.1"), "gzip, deflate, br, zstd");
+  EXPECT_EQ(DecodableCodingsAccepted("identity"), "identity");
 }
 
 TEST(ContentDecoder, EveryCodingDecodesInAnyPiecesAndNoticesACutBody) {

@@ -12,8 +12,8 @@ import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from lumbra_e2e import (LOOPBACK, WAIT, Origin, ProxyTest, TlsServer, read_head, read_response,
-                        read_until_closed, response, rule, wait_until)
+from lumbra_e2e import (LOOPBACK, WAIT, LeakCheckedProxyTest, Origin, ProxyTest, TlsServer,
+                        read_head, read_response, read_until_closed, response, rule)
 
 # Rules that would rewrite and block what the tunnels carry, were it filtered.
 RULES = (rule('<content contains="secretword" action="remove"/>'
@@ -173,18 +173,9 @@ class ConnectTest(ProxyTest):
 
 
 
-class TunnelTransferTest(ProxyTest):
+class TunnelTransferTest(LeakCheckedProxyTest):
     """Large tunnels, a side that closes its sending half, and a server that resets:
     every byte sent arrives unchanged, and no descriptor or thread stays behind."""
-
-    def setUp(self):
-        super().setUp()
-        self.before = (self.proxy.descriptor_count(), self.proxy.thread_count())
-
-    def tearDown(self):
-        self.assertTrue(wait_until(lambda: (self.proxy.descriptor_count(),
-                                            self.proxy.thread_count()) == self.before),
-                        (self.proxy.descriptor_count(), self.proxy.thread_count(), self.before))
 
     def test_megabytes_both_ways_at_once_arrive_unchanged(self):
         payload = os.urandom(24 << 20)

@@ -129,6 +129,10 @@ class Lumbra:
     def thread_count(self):
         return len(os.listdir(f"/proc/{self.process.pid}/task"))
 
+    def rss_kib(self):
+        with open(f"/proc/{self.process.pid}/status") as status:
+            return int(re.search(r"VmRSS:\s*(\d+)", status.read()).group(1))
+
     def cpu_seconds(self):
         with open(f"/proc/{self.process.pid}/stat") as stat:
             fields = stat.read().rsplit(")", 1)[1].split()
@@ -324,6 +328,20 @@ class ProxyTest(unittest.TestCase):
     def setUp(self):
         self.proxy = Lumbra(self.RULES).start()
         self.addCleanup(self.proxy.close)
+
+
+class LeakCheckedProxyTest(ProxyTest):
+    """A ProxyTest whose proxy must end every test with the descriptors and threads
+    it began it with."""
+
+    def setUp(self):
+        super().setUp()
+        self.before = (self.proxy.descriptor_count(), self.proxy.thread_count())
+
+    def tearDown(self):
+        self.assertTrue(wait_until(lambda: (self.proxy.descriptor_count(),
+                                            self.proxy.thread_count()) == self.before),
+                        (self.proxy.descriptor_count(), self.proxy.thread_count(), self.before))
 
 
 class Closing(list):
