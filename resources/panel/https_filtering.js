@@ -24,8 +24,7 @@ function siteItem(site) {
   remove.id = `https-site-remove-${site}`;
   remove.textContent = 'Remove';
   remove.setAttribute('aria-label', `Remove ${site}`);
-  remove.addEventListener('click', () =>
-    saveSites(httpsState.sites.filter((other) => other !== site)));
+  remove.addEventListener('click', () => changeSites((sites) => sites.filter((other) => other !== site)));
   item.append(name, remove);
   return item;
 }
@@ -57,7 +56,7 @@ function renderSuggestions(suggestions, sites) {
     button.type = 'button';
     button.textContent = site;
     button.setAttribute('aria-label', `Add ${site}`);
-    button.addEventListener('click', () => saveSites([...httpsState.sites, site]));
+    button.addEventListener('click', () => changeSites((sites) => [...sites, site]));
     return button;
   }));
   $('https-suggestions-row').hidden = open.length === 0;
@@ -111,7 +110,8 @@ function renderButtons(https) {
 
 function renderHttps(https) {
   httpsState = https;
-  if (document.activeElement !== $('https-enabled')) $('https-enabled').checked = https.enabled;
+  // While a change is under way the box keeps what the user just made it.
+  if (!httpsBusy) $('https-enabled').checked = https.enabled;
   renderSites(https.sites);
   renderSuggestions(https.suggestions, https.sites);
   renderAuthority(https.authority);
@@ -136,8 +136,14 @@ async function changeHttps(path, body, busyText) {
   return answer.ok;
 }
 
-function saveSites(sites) {
-  return changeHttps('/api/https/sites', { sites });
+// Site changes run one after the other, each on the list the one before left,
+// so that quick presses never undo each other.
+let siteChanges = Promise.resolve(true);
+
+function changeSites(edit) {
+  siteChanges = siteChanges.then(() =>
+    changeHttps('/api/https/sites', { sites: edit(httpsState?.sites ?? []) }));
+  return siteChanges;
 }
 
 async function addSite(event) {
@@ -145,7 +151,7 @@ async function addSite(event) {
   const field = $('https-site');
   const site = field.value.trim();
   if (!site) return;
-  if (await saveSites([...(httpsState?.sites ?? []), site])) field.value = '';
+  if (await changeSites((sites) => [...sites, site])) field.value = '';
   field.focus();
 }
 
@@ -187,7 +193,8 @@ function setUpHttpsFiltering() {
   $('https-install').addEventListener('click', installCertificate);
   $('https-uninstall').addEventListener('click', async () => {
     await changeHttps('/api/https/uninstall', {}, 'Removing the certificate from the browser stores...');
-    $('https-uninstall').focus();
+    // The button is off once no store holds the certificate.
+    $('https-install').focus();
   });
   $('https-remove-authority').addEventListener('click', removeAuthority);
   document.addEventListener('lumbra-state', (event) => renderHttps(event.detail.httpsFiltering));

@@ -209,8 +209,8 @@ export async function startLumbra(workDir, configText, { port: wantedPort, env =
 }
 
 // Chromium with a fresh profile; proxyPort routes every request, loopback included, through
-// Lumbra.
-export async function launchBrowser(workDir, { proxyPort, viewport } = {}) {
+// Lumbra. env adds to Chromium's environment (HOME names its certificate store).
+export async function launchBrowser(workDir, { proxyPort, viewport, env, ignoreHTTPSErrors } = {}) {
   const profileDir = mkdtempSync(path.join(workDir, 'profile-'));
   const args = [
     '--no-sandbox',
@@ -229,6 +229,8 @@ export async function launchBrowser(workDir, { proxyPort, viewport } = {}) {
     headless: true,
     timeout: PAGE_TIMEOUT_MS,
     acceptDownloads: true,
+    ignoreHTTPSErrors: ignoreHTTPSErrors ?? false,
+    env: { ...process.env, ...env },
     viewport: viewport ?? { width: 1000, height: 700 },
     args,
   });
