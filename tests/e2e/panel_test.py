@@ -30,7 +30,10 @@ def curl(*arguments):
 
 class PanelTest(unittest.TestCase):
     def setUp(self):
-        self.proxy = Lumbra(rule('<request contains="/stays"/>', "first rule")).start()
+        self.proxy = Lumbra(rule('<request contains="/stays"/>', "first rule"))
+        # certutil looks at the browser stores of this home only.
+        self.proxy.env["HOME"] = self.proxy.folder
+        self.proxy.start()
         self.base = f"http://{LOOPBACK}:{self.proxy.port}"
 
     def tearDown(self):
@@ -112,6 +115,35 @@ class PanelTest(unittest.TestCase):
             self.assertNotEqual(answer[0], 0)
             self.assertNotIn("alert", answer[1] + answer[2])
         self.assertTrue(self.state()["enabled"])
+
+    def test_https_routes_guarded_and_only_the_certificate_served(self):
+        token = self.token()
+        certificate_url = self.base + "/api/https/certificate"
+        self.assertEqual(curl(certificate_url)[0], 404)
+        for path, body in (("/api/https/enable", {"enabled": True}), ("/api/https/sites", {"sites": []}),
+                           ("/api/https/install", {}), ("/api/https/uninstall", {}),
+                           ("/api/https/remove-authority", {})):
+            self.assertEqual(self.post(path, body, None)[0], 403, path)
+            self.assertEqual(self.post(path, body, token, "Origin: http://evil.example")[0], 403, path)
+            self.assertEqual(curl(self.base + path)[0], 405, path)
+        self.assertEqual(self.post("/api/https/sites", {"sites": "a.com"}, token)[0], 400)
+        status, _, body = self.post("/api/https/sites", {"sites": ["a.com", "not a site"]}, token)
+        self.assertEqual(status, 400)
+        self.assertIn('\\"not a site\\" is not a site', body)
+        self.assertEqual(self.post("/api/https/enable", {"enabled": True}, token)[0], 200)
+        self.assertEqual(self.state()["httpsFiltering"]["authority"]["state"], "ready")
+
+        status, head, pem = curl(certificate_url)
+        self.assertEqual(status, 200)
+        self.assertIn("Content-Type: application/x-pem-file", head)
+        self.assertIn('Content-Disposition: attachment; filename="lumbra-ca.pem"', head)
+        ca = os.path.join(self.proxy.folder, "config", "Lumbra_Corvane", "ca")
+        with open(os.path.join(ca, "lumbra-ca.pem")) as f:
+            self.assertEqual(pem, f.read().replace("\r\n", "\n"))
+        self.assertNotIn("PRIVATE", pem)
+        # Nothing else of the authority's folder is ever served.
+        for path in ("/panel/../ca/lumbra-ca.key", "/ca/lumbra-ca.key", "/api/https/key"):
+            self.assertEqual(curl("--path-as-is", self.base + path)[0], 404, path)
 
     def test_exit_from_the_panel_ends_the_program(self):
         status, _, body = self.post("/api/command", {"command": "exit"}, self.token())
