@@ -17,7 +17,8 @@ constexpr char kTooManySites[] = "The list can hold at most 1000 sites.";
 
 std::string BadSiteMessage(const std::string& text) {
   const std::string shown = text.size() > 60 ? text.substr(0, 60) + "..." : text;
-  return "\"" + shown + "\" is not a site: give a domain name (like example.com, which "
+  return "\"" + shown +
+         "\" is not a site: give a domain name (like example.com, which "
          "covers its subdomains) or an IP address.";
 }
 

@@ -29,8 +29,7 @@ void AddSitesOfRule(const CXmlNode& rule, std::vector<std::string>& sites) {
       continue;
     const std::optional<std::string> site =
         SiteOfRequestText(std::string(condition->GetAttribute("contains").View()));
-    if (site && std::find(sites.begin(), sites.end(), *site) == sites.end())
-      sites.push_back(*site);
+    if (site && std::find(sites.begin(), sites.end(), *site) == sites.end()) sites.push_back(*site);
   }
 }
 

@@ -32,13 +32,9 @@ class HttpsFilteringTest : public ::testing::Test {
     return *m_controller;
   }
 
-  std::string CaFile(const char* name) const {
-    return GetConfigFolder() + "/ca/" + name;
-  }
+  std::string CaFile(const char* name) const { return GetConfigFolder() + "/ca/" + name; }
   CHttpsFilteringStatus Status() const { return m_controller->GetView().httpsFiltering; }
-  static bool Inspected(const char* host) {
-    return GetHttpsInspection().SetupFor(host) != nullptr;
-  }
+  static bool Inspected(const char* host) { return GetHttpsInspection().SetupFor(host) != nullptr; }
 
   CScopedXdgFolders m_folders;
   // certutil looks at the stores of this home only.
@@ -107,8 +103,7 @@ TEST_F(HttpsFilteringTest, BadSitesAreRefusedWithTheEntryNamed) {
   for (const char* bad : {"bad site", "http://example.com/", "*.example.com", "300.1.2.3", ""}) {
     const CActionResult refused = m_controller->SetHttpsSites({"google.com", bad});
     EXPECT_FALSE(refused.ok) << bad;
-    EXPECT_NE(refused.message.find(std::string("\"") + bad + "\" is not a site"),
-              std::string::npos)
+    EXPECT_NE(refused.message.find(std::string("\"") + bad + "\" is not a site"), std::string::npos)
         << refused.message;
   }
   EXPECT_EQ(ReadWholeFile(GetConfigPath()), before);

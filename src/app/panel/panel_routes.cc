@@ -101,11 +101,16 @@ CHttpResponse Hide(CPanelExchange& exchange) {
   return Ok({{"port", exchange.controller.GetListeningPort()}});
 }
 
-CHttpResponse SetAutorun(CPanelExchange& exchange) {
+// Sets one switch of the controller from the body's "enabled".
+CHttpResponse SetSwitch(CPanelExchange& exchange, CActionResult (COptionsController::*set)(bool)) {
   const auto body = ParseJsonObject(exchange.request.body);
   const auto enabled = body ? GetJsonBool(*body, "enabled") : std::nullopt;
   if (!enabled) return BadRequest();
-  return Outcome(exchange.controller.SetAutorun(*enabled));
+  return Outcome((exchange.controller.*set)(*enabled));
+}
+
+CHttpResponse SetAutorun(CPanelExchange& exchange) {
+  return SetSwitch(exchange, &COptionsController::SetAutorun);
 }
 
 CHttpResponse SaveRecord(CPanelExchange& exchange) {
@@ -194,10 +199,7 @@ CHttpResponse UpdateBlockLists(CPanelExchange& exchange) {
 }
 
 CHttpResponse EnableHttpsFiltering(CPanelExchange& exchange) {
-  const auto body = ParseJsonObject(exchange.request.body);
-  const auto enabled = body ? GetJsonBool(*body, "enabled") : std::nullopt;
-  if (!enabled) return BadRequest();
-  return Outcome(exchange.controller.SetHttpsFilteringEnabled(*enabled));
+  return SetSwitch(exchange, &COptionsController::SetHttpsFilteringEnabled);
 }
 
 CHttpResponse SetHttpsSites(CPanelExchange& exchange) {
