@@ -74,13 +74,6 @@ async function switchOnAndChooseSites(page, lumbra) {
     'a site is removed');
   check(await page.evaluate(() => document.activeElement?.id) === 'https-site-remove-127.0.0.1',
     'the keyboard focus stays on the list');
-
-  await page.getByLabel('Site', { exact: true }).focus();
-  await page.keyboard.type('not a site');
-  await page.keyboard.press('Enter');
-  check(await waitFor(async () => (await page.locator('#message-box').textContent()).includes('is not a site')),
-    'a bad site is refused with a message');
-  await page.keyboard.press('Enter');
 }
 
 async function installAndDownload(page, home) {
@@ -107,7 +100,7 @@ async function browseThroughLumbra(workDir, home, lumbra, origin) {
   const page = await context.newPage();
   const chosen = await page.goto(`https://127.0.0.1:${origin.port}/`);
   const issuer = (await chosen.securityDetails())?.issuer ?? '';
-  check(chosen.ok() && issuer !== 'Test origin', `the chosen site loads with no certificate error (issuer ${issuer})`);
+  check(chosen.ok() && issuer.startsWith('Lumbra'), `the chosen site loads with no certificate error (issuer ${issuer})`);
   check(await page.locator('#kept').isVisible() && await page.locator('#ad').count() === 0,
     'the chosen site\'s page is filtered');
   const refused = await page.goto(`https://localhost:${origin.port}/`).then(() => '', (error) => error.message);
