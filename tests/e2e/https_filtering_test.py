@@ -3,6 +3,7 @@ from Lumbra's own authority and filtered like plain HTTP; a site not chosen, a
 server whose certificate does not verify, and a host whose browser refused
 Lumbra's certificate are passed through untouched."""
 
+import gzip
 import hashlib
 import os
 import ssl
@@ -12,7 +13,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, TlsServer, read_head, read_response, rule,
+from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, TlsServer, Stream, read_head, read_response, rule,
                         wait_until)
 
 PAGE = b'<html><p>kept</p><div id="ad">advert</div></html>'
@@ -24,6 +25,8 @@ RULES = (rule('<request contains="/blocked"/>', "block requests")
 def answer(path):
     if path == "/big":
         return 200, BIG
+    if path == "/gzip":
+        return 200, gzip.compress(PAGE), {"Content-Encoding": "gzip"}
     return 200, PAGE
 
 
@@ -77,6 +80,13 @@ class HttpsFilteringTest(unittest.TestCase):
             text = certificate_text(tls.getpeercert(binary_form=True))
             status, body = self.fetch(tls, "/page", LOOPBACK)
             self.assertEqual(status, 200)
+            self.assertIn(b"kept", body)
+            self.assertNotIn(b"advert", body)
+            # A compressed page is decoded and filtered like a plain one.
+            tls.sendall(f"GET /gzip HTTP/1.1\r\nHost: {LOOPBACK}\r\n"
+                        "Accept-Encoding: gzip, br\r\n\r\n".encode())
+            head, body = Stream(tls).answer()
+            self.assertNotIn(b"Content-Encoding", head)
             self.assertIn(b"kept", body)
             self.assertNotIn(b"advert", body)
             status, body = self.fetch(tls, "/big", LOOPBACK)
