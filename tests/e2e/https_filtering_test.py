@@ -3,7 +3,6 @@ from Lumbra's own authority and filtered like plain HTTP; a site not chosen, a
 server whose certificate does not verify, and a host whose browser refused
 Lumbra's certificate are passed through untouched."""
 
-import gzip
 import hashlib
 import os
 import ssl
@@ -13,6 +12,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
+from compressed_pages_test import compress
 from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, TlsServer, Stream, read_head, read_response, rule,
                         wait_until)
 
@@ -25,8 +25,9 @@ RULES = (rule('<request contains="/blocked"/>', "block requests")
 def answer(path):
     if path == "/big":
         return 200, BIG
-    if path == "/gzip":
-        return 200, gzip.compress(PAGE), {"Content-Encoding": "gzip"}
+    coding = path.lstrip("/")
+    if coding in ("gzip", "deflate", "br", "zstd"):
+        return 200, compress(coding, PAGE), {"Content-Encoding": coding}
     return 200, PAGE
 
 
@@ -82,13 +83,14 @@ class HttpsFilteringTest(unittest.TestCase):
             self.assertEqual(status, 200)
             self.assertIn(b"kept", body)
             self.assertNotIn(b"advert", body)
-            # A compressed page is decoded and filtered like a plain one.
-            tls.sendall(f"GET /gzip HTTP/1.1\r\nHost: {LOOPBACK}\r\n"
-                        "Accept-Encoding: gzip, br\r\n\r\n".encode())
-            head, body = Stream(tls).answer()
-            self.assertNotIn(b"Content-Encoding", head)
-            self.assertIn(b"kept", body)
-            self.assertNotIn(b"advert", body)
+            # Compressed pages are decoded and filtered like plain ones.
+            for coding in ("gzip", "deflate", "br", "zstd"):
+                tls.sendall(f"GET /{coding} HTTP/1.1\r\nHost: {LOOPBACK}\r\n"
+                            "Accept-Encoding: gzip, deflate, br, zstd\r\n\r\n".encode())
+                head, body = Stream(tls).answer()
+                self.assertNotIn(b"Content-Encoding", head)
+                self.assertIn(b"kept", body)
+                self.assertNotIn(b"advert", body)
             status, body = self.fetch(tls, "/big", LOOPBACK)
             self.assertEqual(hashlib.sha256(body).digest(), hashlib.sha256(BIG).digest())
             # A blocked request inside the tunnel is closed without an answer.
