@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "core/address_text.h"
 #include "core/ascii.h"
 
 namespace {
@@ -21,8 +22,6 @@ constexpr std::array<std::string_view, 1> kNeverBlockedNames = {"localhost.local
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool IsHexDigit(char c) { return IsDigit(c) || (AsciiToLower(c) >= 'a' && AsciiToLower(c) <= 'f'); }
 
 bool IsLabelByte(char c) {
   const char lower = AsciiToLower(c);
@@ -54,36 +53,6 @@ std::string_view NextField(std::string_view& rest) {
   const std::string_view field = rest.substr(0, end);
   rest.remove_prefix(end);
   return field;
-}
-
-// A dotted IPv4 address: four decimal parts of 0 to 255.
-bool IsIpv4Address(std::string_view text) {
-  int parts = 0;
-  while (true) {
-    std::size_t digits = 0;
-    int value = 0;
-    while (digits < text.size() && IsDigit(text[digits]) && digits < 3)
-      value = value * 10 + (text[digits++] - '0');
-    if (digits == 0 || value > 255) return false;
-    text.remove_prefix(digits);
-    if (++parts == 4) return text.empty();
-    if (text.empty() || text.front() != '.') return false;
-    text.remove_prefix(1);
-  }
-}
-
-// An IPv6 address as hosts files write them (::, ::1, fe80::1, ::ffff:1.2.3.4):
-// hexadecimal groups, colons and dots with at least two colons. No name can
-// hold a colon, so a looser test than a full parse cannot take a name for one.
-bool IsIpv6Address(std::string_view text) {
-  std::size_t colons = 0;
-  for (const char c : text) {
-    if (c == ':')
-      ++colons;
-    else if (!IsHexDigit(c) && c != '.')
-      return false;
-  }
-  return colons >= 2;
 }
 
 bool IsAddress(std::string_view field) { return IsIpv4Address(field) || IsIpv6Address(field); }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -10,25 +11,30 @@
 #include "blocklists/domain_hash.h"
 #include "core/ascii.h"
 
-// Bucket layout: byte 0 holds flags, then entries follow one after another until
-// a zero byte or the bucket's end. Flag bit 0 marks a bucket that a search must
-// pass (a name placed later in the page or beyond was turned away here); bits 1-7
-// of a name's first bucket each stand for some tags of names that found it full,
-// so that a search for a name it does not hold stops there unless its bit is set. An entry packed in place is its length (1 to
-// kMaxPackedLength), a tag of 8 hash bits that rules out nearly every other name
-// before its bytes are compared, then the name. A longer name's entry is
-// kLongMarker, the tag, the length and the name's 4-byte offset in the arena.
+// Bucket layout: byte 0 holds flags, byte 1 the number of entries, bytes 2-7
+// their tags (8 hash bits each, which rule out nearly every other name before its
+// bytes are compared; a lookup tests all six at once), then the entries one after
+// another. Flag bit 0 marks a bucket that a search must pass (a name placed
+// further on was turned away here); bits 1-7 of a name's first bucket each stand
+// for some tags of names that found it full, so that a search for a name it does
+// not hold stops there unless its bit is set. An entry packed in place is the
+// name's length (1 to kMaxPackedLength), then the name; a longer name's entry is
+// kLongMarker, the length and the name's 4-byte offset in the arena.
 namespace {
 
 constexpr std::size_t kBucketBytes = 64;
-constexpr std::size_t kFirstEntry = 1;
+constexpr std::size_t kMaxEntries = 6;
+constexpr std::size_t kFirstTag = 2;
+constexpr std::size_t kFirstEntry = kFirstTag + kMaxEntries;
 constexpr unsigned char kOverflowed = 1;
 constexpr std::size_t kMaxPackedLength = 40;
 constexpr unsigned char kLongMarker = 0xff;
-constexpr std::size_t kLongEntryBytes = 7;
-constexpr std::size_t kMaxEntryBytes = 2 + kMaxPackedLength;
+constexpr std::size_t kLongEntryBytes = 6;
+constexpr std::size_t kMaxEntryBytes = 1 + kMaxPackedLength;
 constexpr std::size_t kFillPercent = 60;
 constexpr std::size_t kMaxArenaBytes = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint64_t kLowBits = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 
 using CEntry = std::array<unsigned char, kMaxEntryBytes>;
 
@@ -43,12 +49,12 @@ unsigned char TurnedAwayBit(unsigned char tag) {
 }
 
 std::size_t EntryBytes(const unsigned char* entry) {
-  return entry[0] == kLongMarker ? kLongEntryBytes : 2 + entry[0];
+  return entry[0] == kLongMarker ? kLongEntryBytes : 1 + entry[0];
 }
 
 std::uint32_t LongNameOffset(const unsigned char* entry) {
   std::uint32_t offset;
-  std::memcpy(&offset, entry + 3, sizeof offset);
+  std::memcpy(&offset, entry + 2, sizeof offset);
   return offset;
 }
 
@@ -62,8 +68,30 @@ bool EqualsStored(std::string_view name, const char* stored) {
 // Where the bucket's entries end: its first free byte.
 std::size_t UsedBytes(const unsigned char* bucket) {
   std::size_t at = kFirstEntry;
-  while (at < kBucketBytes && bucket[at] != 0) at += EntryBytes(bucket + at);
+  for (std::size_t i = 0; i < bucket[1]; ++i) at += EntryBytes(bucket + at);
   return at;
+}
+
+bool HasRoom(const unsigned char* bucket, std::size_t size) {
+  return bucket[1] < kMaxEntries && kBucketBytes - UsedBytes(bucket) >= size;
+}
+
+void PutEntry(unsigned char* bucket, const unsigned char* entry, std::size_t size,
+              unsigned char tag) {
+  std::memcpy(bucket + UsedBytes(bucket), entry, size);
+  bucket[kFirstTag + bucket[1]] = tag;
+  ++bucket[1];
+}
+
+// One bit (the top one of its byte) for each entry whose tag is `tag`, and maybe a
+// few more that the caller's own comparison rules out.
+std::uint64_t EntriesTagged(const unsigned char* bucket, unsigned char tag) {
+  std::uint64_t header;
+  std::memcpy(&header, bucket, sizeof header);
+  // The tags, in the low six bytes; bytes past the entries made unequal to any tag.
+  std::uint64_t differences = (header >> (8 * kFirstTag)) ^ (kLowBits * tag);
+  differences |= ~std::uint64_t{0} << (8 * bucket[1]);
+  return (differences - kLowBits) & ~differences & kHighBits;
 }
 
 }  // namespace
@@ -77,18 +105,16 @@ bool CDomainSet::Add(std::string_view name) {
   std::size_t size = 0;
   if (name.size() <= kMaxPackedLength) {
     entry[0] = static_cast<unsigned char>(name.size());
-    entry[1] = TagOf(hash);
     for (std::size_t i = 0; i < name.size(); ++i)
-      entry[2 + i] = static_cast<unsigned char>(AsciiToLower(name[i]));
-    size = 2 + name.size();
+      entry[1 + i] = static_cast<unsigned char>(AsciiToLower(name[i]));
+    size = 1 + name.size();
   } else {
     if (m_longNames.size() + name.size() > kMaxArenaBytes) return false;
     const auto offset = static_cast<std::uint32_t>(m_longNames.size());
     for (const char c : name) m_longNames += AsciiToLower(c);
     entry[0] = kLongMarker;
-    entry[1] = TagOf(hash);
-    entry[2] = static_cast<unsigned char>(name.size());
-    std::memcpy(entry.data() + 3, &offset, sizeof offset);
+    entry[1] = static_cast<unsigned char>(name.size());
+    std::memcpy(entry.data() + 2, &offset, sizeof offset);
     size = kLongEntryBytes;
   }
   // Each growth doubles the table, which then stands between half and all of its
@@ -158,16 +184,17 @@ std::size_t CDomainSet::NextBucket(std::size_t index) const {
 bool CDomainSet::BucketHolds(const Bucket& bucket, std::string_view name,
                              unsigned char tag) const {
   const unsigned char* bytes = bucket.bytes;
-  for (std::size_t at = kFirstEntry; at < kBucketBytes && bytes[at] != 0;
-       at += EntryBytes(bytes + at)) {
+  for (std::uint64_t tagged = EntriesTagged(bytes, tag); tagged != 0; tagged &= tagged - 1) {
+    const std::size_t index = static_cast<std::size_t>(std::countr_zero(tagged)) / 8;
+    std::size_t at = kFirstEntry;
+    for (std::size_t i = 0; i < index; ++i) at += EntryBytes(bytes + at);
     const unsigned char* entry = bytes + at;
-    if (entry[1] != tag) continue;
     if (entry[0] == kLongMarker) {
-      if (entry[2] == name.size() &&
+      if (entry[1] == name.size() &&
           EqualsStored(name, m_longNames.data() + LongNameOffset(entry)))
         return true;
     } else if (entry[0] == name.size() &&
-               EqualsStored(name, reinterpret_cast<const char*>(entry + 2))) {
+               EqualsStored(name, reinterpret_cast<const char*>(entry + 1))) {
       return true;
     }
   }
@@ -175,19 +202,18 @@ bool CDomainSet::BucketHolds(const Bucket& bucket, std::string_view name,
 }
 
 bool CDomainSet::Place(const unsigned char* entry, std::size_t size, std::uint64_t hash) {
+  const unsigned char tag = TagOf(hash);
   unsigned char* first = BucketAt(FirstChoice(hash)).bytes;
-  const std::size_t firstUsed = UsedBytes(first);
-  if (kBucketBytes - firstUsed >= size) {
-    std::memcpy(first + firstUsed, entry, size);
+  if (HasRoom(first, size)) {
+    PutEntry(first, entry, size, tag);
     return true;
   }
-  first[0] |= TurnedAwayBit(TagOf(hash));
+  first[0] |= TurnedAwayBit(tag);
   std::size_t index = SecondChoice(hash);
   for (std::size_t visited = 0; visited < GetBucketCount(); ++visited) {
     unsigned char* bytes = BucketAt(index).bytes;
-    const std::size_t used = UsedBytes(bytes);
-    if (kBucketBytes - used >= size) {
-      std::memcpy(bytes + used, entry, size);
+    if (HasRoom(bytes, size)) {
+      PutEntry(bytes, entry, size, tag);
       return true;
     }
     bytes[0] |= kOverflowed;
@@ -203,13 +229,13 @@ void CDomainSet::Rebuild(std::size_t pageCount) {
     for (const Page& page : old) {
       for (const Bucket& bucket : page.buckets) {
         const unsigned char* bytes = bucket.bytes;
-        for (std::size_t at = kFirstEntry; at < kBucketBytes && bytes[at] != 0;
-             at += EntryBytes(bytes + at)) {
+        std::size_t at = kFirstEntry;
+        for (std::size_t i = 0; i < bytes[1]; ++i, at += EntryBytes(bytes + at)) {
           const unsigned char* entry = bytes + at;
           const std::string_view name =
               entry[0] == kLongMarker
-                  ? std::string_view(m_longNames.data() + LongNameOffset(entry), entry[2])
-                  : std::string_view(reinterpret_cast<const char*>(entry + 2), entry[0]);
+                  ? std::string_view(m_longNames.data() + LongNameOffset(entry), entry[1])
+                  : std::string_view(reinterpret_cast<const char*>(entry + 1), entry[0]);
           if (!Place(entry, EntryBytes(entry), HashDomainName(name))) return false;
         }
       }

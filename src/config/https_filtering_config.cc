@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "core/address_text.h"
 #include "core/ascii.h"
 #include "core/pooled_string.h"
 #include "xml/xml_node.h"
@@ -16,34 +17,6 @@ constexpr std::size_t kMaxNameLength = 253;
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f'); }
-
-bool IsIpv4Address(std::string_view text) {
-  int parts = 0;
-  while (parts < 4) {
-    std::size_t digits = 0;
-    int value = 0;
-    while (digits < text.size() && IsDigit(text[digits]) && digits < 3)
-      value = value * 10 + (text[digits++] - '0');
-    if (digits == 0 || value > 255) return false;
-    text.remove_prefix(digits);
-    ++parts;
-    if (parts < 4) {
-      if (text.empty() || text.front() != '.') return false;
-      text.remove_prefix(1);
-    }
-  }
-  return text.empty();
-}
-
-// Hex groups and colons, maybe ending in a dotted IPv4 address: enough to tell an
-// address from a name; the host a browser asks for is compared as text.
-bool LooksLikeIpv6Address(std::string_view text) {
-  if (text.find(':') == std::string_view::npos) return false;
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return IsHexDigit(c) || c == ':' || c == '.'; });
-}
 
 bool IsDomainName(std::string_view text) {
   if (text.empty() || text.size() > kMaxNameLength) return false;
@@ -71,7 +44,7 @@ std::optional<std::string> NormalizeHttpsSite(std::string_view text) {
   std::string site = ToLowerAscii(text);
   if (site.size() > 2 && site.front() == '[' && site.back() == ']')
     site = site.substr(1, site.size() - 2);
-  if (LooksLikeIpv6Address(site) || IsIpv4Address(site)) return site;
+  if (IsIpv6Address(site) || IsIpv4Address(site)) return site;
   if (!site.empty() && site.back() == '.') site.pop_back();
   if (IsDomainName(site)) return site;
   return std::nullopt;

@@ -1,6 +1,7 @@
 // Which CONNECT targets are inspected.
 #include "inspection/inspected_sites.h"
 
+#include "core/address_text.h"
 #include "core/ascii.h"
 
 std::string CanonicalHost(std::string_view host) {
@@ -10,26 +11,14 @@ std::string CanonicalHost(std::string_view host) {
   return ToLowerAscii(host);
 }
 
-namespace {
-
-// An IPv6 address holds colons; an IPv4 one ends in a label of digits, which no
-// domain's top level is.
-bool IsAddress(std::string_view site) {
-  if (site.find(':') != std::string_view::npos) return true;
-  const std::size_t dot = site.rfind('.');
-  const std::string_view last = dot == std::string_view::npos ? site : site.substr(dot + 1);
-  return !last.empty() && last.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-}  // namespace
-
 bool CChosenSites::Covers(std::string_view host) const {
   const std::string canonical = CanonicalHost(host);
   for (const std::string& site : m_sites) {
     if (canonical == site) return true;
     // A subdomain: the site after a dot, never a look-alike ("notexample.com").
     if (canonical.size() > site.size() && canonical.ends_with(site) &&
-        canonical[canonical.size() - site.size() - 1] == '.' && !IsAddress(site))
+        canonical[canonical.size() - site.size() - 1] == '.' && !IsIpv4Address(site) &&
+        !IsIpv6Address(site))
       return true;
   }
   return false;

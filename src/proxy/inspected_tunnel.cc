@@ -47,6 +47,8 @@ void CBrowserConnection::InspectTunnel(const CRequestTarget& target, const CSock
   const CLeafCredentials leaf = setup.leaves->GetFor(target.host);
   if (!leaf.certificate) {
     passThrough.Remember(target.host);
+    serverTls.session.reset();
+    PassThrough(target);
     return;
   }
   CSslPtr browserTls = ShakeHandsWithBrowser(m_browser, leaf, m_input->Unread(), limits.headerBlock);
@@ -68,8 +70,10 @@ void CBrowserConnection::InspectTunnel(const CRequestTarget& target, const CSock
       !inner->StartInspected(std::move(innerBrowser), m_peer, m_scope.proxyPort, m_config,
                              {target.host, target.port, std::move(innerServer)}))
     return;
-  CTlsPlainPair pairs[] = {{browserTls.get(), m_browser.Get(), bridgeBrowser.Get()},
-                           {serverTls.session.get(), server.Get(), bridgeServer.Get()}};
+  // The decrypted connection closes its browser side only when it is done: the
+  // bridge then ends, whatever the browser and the server still hold open.
+  CTlsPlainPair pairs[] = {{browserTls.get(), m_browser.Get(), bridgeBrowser.Get(), true},
+                           {serverTls.session.get(), server.Get(), bridgeServer.Get(), false}};
   BridgeTls(pairs, limits.tunnelIdle);
 }
 

@@ -140,6 +140,7 @@ class CRelayWorker {
   std::unique_ptr<CContentDecoder> m_decoder;
   std::unique_ptr<char[]> m_decoded;
   bool m_decodedChunked = false;
+  bool m_decodedAny = false;  // some coded content has come
   // What the rules carry from one piece of this server's answers to the next.
   CFilterState m_filterState;
 };

@@ -264,11 +264,13 @@ CRelayWorker::DecodeStart CRelayWorker::StartDecoding(char* head, std::size_t le
   if (SendAll(m_browser.Get(), rewritten.data(), rewritten.size()) < 0) return DecodeStart::kEnded;
   m_answerShown = true;
   m_decoder = std::move(decoder);
+  m_decodedAny = false;
   m_decoded = std::make_unique<char[]>(kChunkRoom + kMaxPieceSize + kChunkEnd.size());
   return DecodeStart::kStarted;
 }
 
 bool CRelayWorker::DecodeContent(std::string_view content) {
+  m_decodedAny = m_decodedAny || !content.empty();
   for (;;) {
     const CContentDecoder::Step step =
         m_decoder->Decode(content, m_decoded.get() + kChunkRoom, kMaxPieceSize);
@@ -298,7 +300,8 @@ bool CRelayWorker::FinishDecoding() {
   bool finished = DecodeContent({});
   // A coded body cut short ends without its last chunk: the browser sees it broken,
   // as it would have seen the coded one.
-  finished = finished && m_decoder->IsComplete();
+  // An empty body is whole in any coding.
+  finished = finished && (!m_decodedAny || m_decoder->IsComplete());
   if (finished && m_decodedChunked) finished = SendAll(m_browser.Get(), "0\r\n\r\n", 5) >= 0;
   m_decoder.reset();
   m_decoded.reset();

@@ -157,6 +157,7 @@ BridgeEnd BridgeTls(std::span<CTlsPlainPair> pairs, std::chrono::milliseconds id
           moved = moved || result == StepResult::kMoved;
         }
         allFinished = allFinished && state.fromTls.finished && state.toTls.finished;
+        if (state.pair.endsBridge && state.toTls.finished) return BridgeEnd::kAllClosed;
       }
     }
     if (allFinished) return BridgeEnd::kAllClosed;

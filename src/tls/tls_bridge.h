@@ -13,11 +13,16 @@ struct CTlsPlainPair {
   SSL* session;     // after its handshake, over tlsSocket
   int tlsSocket;    // non-blocking
   int plainSocket;  // any mode; read and written without waiting
+  // The plain side's end, once passed on, ends the whole bridge: its peer is done
+  // with every pair (the proxy's connection that closes the browser's side only
+  // when it ends altogether).
+  bool endsBridge = false;
 };
 
 enum class BridgeEnd { kAllClosed, kFailed, kIdle };
 
 // Moves bytes until every direction of every pair has ended (each end passed on
-// as a half-close: close_notify one way, the end of the stream the other), one
-// side fails, or nothing has moved for `idleLimit`. The caller then closes all.
+// as a half-close: close_notify one way, the end of the stream the other), a pair
+// that ends the bridge has ended its plain side, one side fails, or nothing has
+// moved for `idleLimit`. The caller then closes all.
 BridgeEnd BridgeTls(std::span<CTlsPlainPair> pairs, std::chrono::milliseconds idleLimit);

@@ -69,6 +69,14 @@ class CompressedPagesTest(ProxyTest):
                 self.assertIn(b"\r\nAccept-Encoding: gzip, deflate, br, zstd\r\n",
                               origin.requests[-1])
 
+    def test_an_empty_coded_body_ends_like_any_other(self):
+        origin = self.serve(response(b"", extra="Content-Encoding: gzip\r\n"))
+        with Stream.to(self.proxy) as browser:
+            for _ in range(2):
+                browser.send(get(origin, "/empty", extra=ACCEPT))
+                head, body = browser.answer()
+                self.assertEqual(dechunk(body), b"")
+
     def test_an_http10_browser_gets_the_page_until_the_close(self):
         origin = self.serve(response(compress("gzip", PAGE), extra="Content-Encoding: gzip\r\n"))
         with Stream.to(self.proxy) as browser:

@@ -12,7 +12,8 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, TlsServer, read_head, read_response, rule,
+from compressed_pages_test import compress
+from lumbra_e2e import (LOOPBACK, WAIT, Lumbra, TlsServer, Stream, read_head, read_response, rule,
                         wait_until)
 
 PAGE = b'<html><p>kept</p><div id="ad">advert</div></html>'
@@ -24,6 +25,9 @@ RULES = (rule('<request contains="/blocked"/>', "block requests")
 def answer(path):
     if path == "/big":
         return 200, BIG
+    coding = path.lstrip("/")
+    if coding in ("gzip", "deflate", "br", "zstd"):
+        return 200, compress(coding, PAGE), {"Content-Encoding": coding}
     return 200, PAGE
 
 
@@ -79,6 +83,14 @@ class HttpsFilteringTest(unittest.TestCase):
             self.assertEqual(status, 200)
             self.assertIn(b"kept", body)
             self.assertNotIn(b"advert", body)
+            # Compressed pages are decoded and filtered like plain ones.
+            for coding in ("gzip", "deflate", "br", "zstd"):
+                tls.sendall(f"GET /{coding} HTTP/1.1\r\nHost: {LOOPBACK}\r\n"
+                            "Accept-Encoding: gzip, deflate, br, zstd\r\n\r\n".encode())
+                head, body = Stream(tls).answer()
+                self.assertNotIn(b"Content-Encoding", head)
+                self.assertIn(b"kept", body)
+                self.assertNotIn(b"advert", body)
             status, body = self.fetch(tls, "/big", LOOPBACK)
             self.assertEqual(hashlib.sha256(body).digest(), hashlib.sha256(BIG).digest())
             # A blocked request inside the tunnel is closed without an answer.

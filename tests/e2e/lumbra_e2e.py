@@ -456,7 +456,8 @@ class Origin:
 
 class TlsServer:
     """An HTTPS server on loopback whose certificate (for localhost and 127.0.0.1, `cert`)
-    is its own authority. `answer(path)` gives (status, body) for every GET."""
+    is its own authority. `answer(path)` gives (status, body) for every GET, or
+    (status, body, headers) with more header lines as a dict."""
 
     def __init__(self, answer):
         self.folder = tempfile.mkdtemp(prefix="lumbra-tls-")
@@ -472,9 +473,11 @@ class TlsServer:
             protocol_version = "HTTP/1.1"
 
             def do_GET(self):
-                status, body = answer(self.path)
+                status, body, *more = answer(self.path)
                 self.send_response(status)
                 self.send_header("Content-Type", "text/html")
+                for name, value in (more[0] if more else {}).items():
+                    self.send_header(name, value)
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
                 self.wfile.write(body)
