@@ -152,7 +152,8 @@ async function addSite(event) {
   const site = field.value.trim();
   if (!site) return;
   if (await changeSites((sites) => [...sites, site])) field.value = '';
-  field.focus();
+  // Back to the field after the button, but never away from where the user went since.
+  if (document.activeElement === $('https-site-add-button')) field.focus();
 }
 
 function downloadCertificate() {

@@ -72,8 +72,8 @@ async function switchOnAndChooseSites(page, lumbra) {
   await press(page, 'Remove news.test');
   check(await waitForState(page, (state) => state.httpsFiltering.sites.join() === '127.0.0.1'),
     'a site is removed');
-  check(await page.evaluate(() => document.activeElement?.id) === 'https-site-remove-127.0.0.1',
-    'the keyboard focus stays on the list');
+  check(await waitFor(async () => await page.evaluate(() => document.activeElement?.id) ===
+    'https-site-remove-127.0.0.1'), 'the keyboard focus stays on the list');
 }
 
 async function installAndDownload(page, home) {
