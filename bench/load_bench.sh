@@ -5,14 +5,18 @@
 # second Lumbra binary is measured in the same rounds as a baseline: each figure then also shows
 # the baseline's value and Lumbra's ratio to it, and a last line lists the figures where Lumbra
 # is more than 10% worse than the baseline. A third Lumbra, with a generated list of 200,000
-# domains enabled, is measured on the 1 KiB page against the one without.
+# domains enabled, is measured on the 1 KiB page against the one without. A fourth, with HTTPS
+# filtering switched on for 127.0.0.1, opens up HTTPS to the origin's TLS port, measured against
+# direct TLS and tinyproxy's plain tunnels.
 #
 # Needs build/lumbra (build it first: scripts/build.sh; another binary with LUMBRA_BINARY=path)
-# and nginx, tinyproxy, wrk, curl and python3 (scripts/setup-bench.sh installs them). Installs
+# and nginx, tinyproxy, wrk, curl, python3, openssl and gzip (scripts/setup-bench.sh installs
+# them). Installs
 # and builds nothing itself. Takes about three minutes; BENCH_DURATION (seconds, default 10) sets
 # the length of each wrk run. With BENCH_PROFILE=folder, each of Lumbra's measurements is
 # recorded machine-wide with perf into folder/<measurement>.perf.data (read it with
-# perf report -i FILE --sort comm,dso,sym). Everything listens on 127.0.0.1 at free ports, in a
+# perf report -i FILE --sort comm,dso,sym); the inspected HTTPS runs record the inspecting
+# Lumbra alone, with call graphs. Everything listens on 127.0.0.1 at free ports, in a
 # temporary folder that is removed at the end together with every process the script started.
 set -euo pipefail
 
@@ -32,7 +36,7 @@ fail() {
   exit 1
 }
 
-tools=(nginx tinyproxy wrk curl python3)
+tools=(nginx tinyproxy wrk curl python3 openssl gzip)
 [ -z "$profile_dir" ] || tools+=(perf)
 for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || PATH="$PATH:/usr/sbin:/sbin" command -v "$tool" >/dev/null ||
@@ -72,9 +76,10 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-read -r origin_port tinyproxy_port lumbra_port baseline_port lists_port < <(python3 -c '
+read -r origin_port tinyproxy_port lumbra_port baseline_port lists_port tls_port inspecting_port \
+  < <(python3 -c '
 import socket
-sockets = [socket.socket() for _ in range(5)]
+sockets = [socket.socket() for _ in range(7)]
 for s in sockets: s.bind(("127.0.0.1", 0))
 print(*(s.getsockname()[1] for s in sockets))')
 origin="127.0.0.1:$origin_port"
@@ -90,10 +95,23 @@ wait_for_port() {
   fail "$name does not listen on 127.0.0.1:$port"
 }
 
+# The origin's certificate for its TLS port: self-signed, for the address 127.0.0.1.
+origin_certificate="$work/tls/origin.pem"
+make_origin_certificate() {
+  mkdir -p "$work/tls"
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
+    -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+    -keyout "$work/tls/origin.key" -out "$origin_certificate" >/dev/null 2>&1 ||
+    fail "openssl cannot make the origin's certificate"
+  chmod a+r "$work/tls/origin.key"
+}
+
 start_origin() {
-  echo "Writing the origin's files (1 KiB page, 200 KiB page, 100 MiB file)..."
+  echo "Writing the origin's files (1 KiB page, 200 KiB page and its gzipped copy, 100 MiB file)..."
   python3 "$helpers/make_site.py" "$work/site"
+  gzip -9 -c "$work/site/page.html" >"$work/site/page.html.gz"
   chmod -R a+rX "$work/site"
+  make_origin_certificate
   mkdir -p "$work/nginx/logs" "$work/nginx/temp"
   # multi_accept: one worker otherwise takes one new connection per turn of its event
   # loop, and the last of 1,000 connections opened at once waits seconds to be taken
@@ -115,10 +133,19 @@ http {
   tcp_nopush on;
   keepalive_timeout 120s;
   keepalive_requests 1000000;
+  # page.html.gz to clients that take gzip, through proxies too; nothing else has a .gz copy.
+  gzip_static on;
+  gzip_proxied any;
   types { text/html html; application/octet-stream bin; }
   default_type application/octet-stream;
   server {
     listen $origin backlog=4096;
+    root $work/site;
+  }
+  server {
+    listen 127.0.0.1:$tls_port ssl backlog=4096;
+    ssl_certificate $origin_certificate;
+    ssl_certificate_key $work/tls/origin.key;
     root $work/site;
   }
 }
@@ -146,16 +173,16 @@ EOF
   wait_for_port "$tinyproxy_port" "${pids[tinyproxy]}" tinyproxy "$work/tinyproxy/output.log"
 }
 
-# start_lumbra TARGET: Lumbra (or the baseline) runs with the built-in configuration, only its
-# port changed, in configuration and runtime folders of its own, so that the two binaries share
-# neither settings nor the single-instance lock.
+# start_lumbra TARGET [SETTINGS]: Lumbra (or the baseline) runs with the built-in configuration,
+# its port changed and SETTINGS (elements of <lumbra>) added, in configuration and runtime
+# folders of its own, so that the instances share neither settings nor the single-instance lock.
 start_lumbra() {
-  local target=$1 port folder="$work/$1/config/Lumbra_Corvane"
+  local target=$1 settings=${2:-} port folder="$work/$1/config/Lumbra_Corvane"
   port=$(target_port "$target")
   mkdir -p "$folder" "$work/$target/runtime"
   chmod 700 "$work/$target/runtime"
-  sed "s|<proxyport>8010</proxyport>|<proxyport>$port</proxyport>|" \
-    "$root/resources/default-config.xml" >"$folder/lumbra.xml"
+  sed -e "s|<proxyport>8010</proxyport>|<proxyport>$port</proxyport>|" \
+    -e "s|</lumbra>|$settings</lumbra>|" "$root/resources/default-config.xml" >"$folder/lumbra.xml"
   grep -q "<proxyport>$port</proxyport>" "$folder/lumbra.xml" ||
     fail "the built-in configuration has no proxyport 8010 to replace"
   XDG_CONFIG_HOME="$work/$target/config" XDG_RUNTIME_DIR="$work/$target/runtime" \
@@ -185,6 +212,19 @@ with open(sys.argv[1], "w") as f:
     sleep 0.5
   done
   fail "the list of $list_domains domains was not loaded (state says ${loaded:-nothing})"
+}
+
+# Lumbra with HTTPS filtering for 127.0.0.1, trusting the origin's certificate; it returns once
+# its authority, made at start, is there for the client to trust.
+inspecting_authority="$work/inspecting/config/Lumbra_Corvane/ca/lumbra-ca.pem"
+start_inspecting_lumbra() {
+  SSL_CERT_FILE="$origin_certificate" start_lumbra inspecting \
+    '<httpsfiltering enabled="yes"><site>127.0.0.1</site></httpsfiltering>'
+  for _ in $(seq 50); do
+    [ -s "$inspecting_authority" ] && return 0
+    sleep 0.1
+  done
+  fail "the inspecting Lumbra made no authority ($inspecting_authority)"
 }
 
 # curl arguments that send a request to the origin directly or through a proxy port.
@@ -219,14 +259,43 @@ show_filtering() {
     "window.open calls $(count_matches "$pattern_open" "$original") -> $(count_matches "$pattern_open" "$filtered")"
 }
 
-declare -A result pids binaries=([lumbra]="$lumbra_binary" [baseline]="$baseline_binary" [lists]="$lumbra_binary")
+# The gzipped page reaches Lumbra compressed and leaves it decoded, filtered and chunked.
+gzip_header="Accept-Encoding: gzip"
+show_decoding() {
+  local head="$work/gzip-head.txt" size
+  size=$(curl -s --max-time 10 -x "http://127.0.0.1:$lumbra_port" -H "$gzip_header" -D "$head" \
+    -o /dev/null -w '%{size_download}' "http://$origin$page_target") ||
+    fail "lumbra does not pass the gzipped 200 KiB page"
+  if grep -qi '^content-encoding:' "$head" || ! grep -qi '^transfer-encoding: *chunked' "$head"; then
+    fail "lumbra does not decode the gzipped 200 KiB page: $(tr -d '\r' <"$head" | tr '\n' ' ')"
+  fi
+  echo "Gzipped 200 KiB page: $(stat -c %s "$work/site/page.html.gz") bytes from the origin," \
+    "$size bytes decoded and filtered from Lumbra (chunked)"
+}
+
+# The inspecting Lumbra answers HTTPS to the origin with a certificate of its own authority.
+check_inspection() {
+  curl -s -o /dev/null --max-time 10 -x "http://127.0.0.1:$inspecting_port" \
+    --cacert "$inspecting_authority" "https://127.0.0.1:$tls_port/small.html" ||
+    fail "the inspecting Lumbra does not open up HTTPS to 127.0.0.1:$tls_port"
+}
+
+declare -A result pids binaries=([lumbra]="$lumbra_binary" [baseline]="$baseline_binary"
+  [lists]="$lumbra_binary" [inspecting]="$lumbra_binary")
 
 # start_profile TARGET KEY / stop_profile: a machine-wide perf record around one of Lumbra's
-# measurements, when BENCH_PROFILE names a folder.
+# measurements, when BENCH_PROFILE names a folder; the inspecting Lumbra's cost is its own
+# work, so it alone is recorded, with call graphs.
 start_profile() {
-  [ -n "$profile_dir" ] && [ "$1" = lumbra ] || return 0
+  local scope=(-a)
+  [ -n "$profile_dir" ] || return 0
+  case $1 in
+    lumbra) ;;
+    inspecting) scope=(-g -p "${pids[inspecting]}") ;;
+    *) return 0 ;;
+  esac
   mkdir -p "$profile_dir"
-  perf record -a -F 499 -o "$profile_dir/$2.perf.data" >"$profile_dir/$2.perf.log" 2>&1 &
+  perf record "${scope[@]}" -F 499 -o "$profile_dir/$2.perf.data" >"$profile_dir/$2.perf.log" 2>&1 &
   profiler=$!
   started+=("$profiler")
   sleep 0.5
@@ -239,15 +308,16 @@ stop_profile() {
   profiler=""
 }
 
-# run_wrk TARGET CONNECTIONS PATH KEY: runs wrk and stores its figures under KEY.
+# run_wrk TARGET CONNECTIONS PATH KEY [HEADER]: runs wrk, sending HEADER with each request when
+# given, and stores its figures under KEY.
 run_wrk() {
-  local target=$1 connections=$2 path=$3 key=$4 port url line threads=2
+  local target=$1 connections=$2 path=$3 key=$4 header=${5:-} port url line threads=2
   port=$(target_port "$target")
   if [ -n "$port" ]; then url="http://127.0.0.1:$port" path="http://$origin$path"; else url="http://$origin"; fi
   [ "$connections" -lt "$threads" ] && threads=$connections
   start_profile "$target" "$key"
   line=$(timeout $((duration + 60)) wrk -t "$threads" -c "$connections" -d "${duration}s" \
-    --timeout 5s -s "$helpers/absolute_url.lua" "$url" -- "$path" "$origin" 2>&1 |
+    --timeout 5s ${header:+-H "$header"} -s "$helpers/absolute_url.lua" "$url" -- "$path" "$origin" 2>&1 |
     grep '^RESULT' || true)
   stop_profile
   [ -n "$line" ] || fail "wrk gave no result for $key through $target"
@@ -270,6 +340,7 @@ target_port() {
     lumbra) echo "$lumbra_port" ;;
     baseline) echo "$baseline_port" ;;
     lists) echo "$lists_port" ;;
+    inspecting) echo "$inspecting_port" ;;
   esac
 }
 
@@ -308,6 +379,30 @@ run_tunnels() {
   result[$target.tunnel.p99]=$p99
   result[$target.tunnel.rps]=$rate
   result[$target.tunnel.errors]=$errors
+  sleep 1
+}
+
+# run_tls TARGET: HTTPS to the origin's TLS port with 50 connections, directly or through a
+# CONNECT: keep-alive GETs of the 1 KiB page (requests/s), then one GET per connection
+# (handshakes/s). The inspecting Lumbra's figures take Lumbra's column; its client trusts Lumbra's
+# authority, the others the origin's certificate.
+run_tls() {
+  local target=$1 column=$1 port trust=$origin_certificate rps handshakes errors new_errors
+  port=$(target_port "$target")
+  [ "$target" != inspecting ] || { column=lumbra trust=$inspecting_authority; }
+  start_profile "$target" tls
+  read -r rps handshakes errors <<<"$("$tunnel_load" tls "$tls_port" "${port:-0}" 50 "$duration" "$trust" 0)"
+  stop_profile
+  sleep 1
+  start_profile "$target" tlsnew
+  read -r handshakes _ new_errors <<<"$("$tunnel_load" tls "$tls_port" "${port:-0}" 50 "$duration" "$trust" 1)"
+  stop_profile
+  if [ -z "$rps" ] || [ -z "$handshakes" ]; then
+    fail "the TLS load client gave no figures through $target"
+  fi
+  result[$column.tls.rps]=$rps
+  result[$column.tlsnew.rps]=$handshakes
+  result[$column.tls.errors]=$((errors + new_errors))
   sleep 1
 }
 
@@ -401,6 +496,8 @@ measure_all() {
     for target in "${targets[@]}"; do run_wrk "$target" 20 "$page_target" "page$round"; done
   done
   for target in "${targets[@]}"; do combine_page_rounds "$target"; done
+  echo "Measuring the gzipped 200 KiB page with 20 connections..."
+  for target in "${targets[@]}"; do run_wrk "$target" 20 "$page_target" gzpage "$gzip_header"; done
   echo "Measuring the 100 MiB file three times..."
   for round in 1 2 3; do
     for target in "${targets[@]}"; do run_big_file "$target" "$round"; done
@@ -413,6 +510,8 @@ measure_all() {
     for target in "${targets[@]}"; do run_big_file "$target" "$round" tunnel; done
   done
   for target in "${targets[@]}"; do median_big_file "$target" bigtunnel; done
+  echo "Measuring HTTPS with 50 connections, kept alive and one GET each (Lumbra inspecting)..."
+  for target in direct tinyproxy inspecting; do run_tls "$target"; done
   echo "Measuring the 1 KiB page with $many_connections connections..."
   for target in "${targets[@]}"; do
     overflows=$(listen_overflows)
@@ -462,7 +561,9 @@ print_row() {
     # Lumbra's figure is held against the baseline's times the bound rather than the ratio, so
     # that errors the baseline has none of still count against Lumbra.
     limit=$(awk -v b="$b" -v f="${bound#* }" 'BEGIN { if (b == "-") print "-"; else print b * f }')
-    [ "$(meets "$l" "${bound% *}" "$limit")" = yes ] || worse_than_baseline+=("$label ($b -> $l)")
+    # Figures the baseline was not measured for (HTTPS inspection) are not held against it.
+    [ "$b" = - ] || [ "$(meets "$l" "${bound% *}" "$limit")" = yes ] ||
+      worse_than_baseline+=("$label ($b -> $l)")
   fi
   # shellcheck disable=SC2059
   printf "$row_format" "$label" "$d" "$t" "$(ratio "$t" "$d")" "$l" "$(ratio "$l" "$d")" \
@@ -492,6 +593,9 @@ print_table() {
     ">= 0.95 x without: $lists_ratio" "$(meets "$lists_ratio" ">=" 0.95)"
   print_row "200 KiB page, median of 3: MB/s" page.mbs ">= 0.35 x direct" "$(meets "$page_ratio" ">=" 0.35)"
   print_row "200 KiB page, 20 conn: errors" page.errors
+  print_row "gzipped 200 KiB page: requests/s" gzpage.rps
+  print_row "gzipped 200 KiB page: MB/s received" gzpage.mbs
+  print_row "gzipped 200 KiB page, 20 conn: errors" gzpage.errors
   print_row "100 MiB file, median of 3: MB/s" big.mbs ">= 0.6 x direct" "$(meets "$big_ratio" ">=" 0.6)"
   local tunnel_p50 tiny_p50 tunnel_rps_ratio tunnel_big_ratio
   tunnel_p50=$(ratio "${result[lumbra.tunnel.p50]}" "${result[direct.tunnel.p50]}")
@@ -504,6 +608,9 @@ print_table() {
   print_row "tunnels/s, 50 at a time" tunnel.rps ">= 1.5 x tinyproxy" "$(meets "$tunnel_rps_ratio" ">=" 1.5)"
   print_row "tunnels, 50 at a time: errors" tunnel.errors
   print_row "100 MiB in a tunnel, median of 3: MB/s" bigtunnel.mbs ">= 0.8 x direct" "$(meets "$tunnel_big_ratio" ">=" 0.8)"
+  print_row "HTTPS 1 KiB, 50 kept-alive: req/s" tls.rps
+  print_row "HTTPS, a GET per conn: handshakes/s" tlsnew.rps
+  print_row "HTTPS, both runs: errors" tls.errors
   print_row "RSS idle KiB" rss.idle
   print_row "RSS with $held_connections connections KiB" rss.held
   print_row "RSS per open connection KiB" rss.per "<= 16 KiB" "$(meets "${result[lumbra.rss.per]}" "<=" 16)"
@@ -522,11 +629,13 @@ print_table() {
   [ "${result[tinyproxy.small.errors]}" = 0 ] ||
     echo "Note: tinyproxy closes each connection after one answer without saying so; wrk counts every such close as a read error."
   for target in "${targets[@]}"; do
-    for key in small page many; do
+    for key in small page gzpage many; do
       [ "${result[$target.$key.errors]}" = 0 ] ||
         echo "Errors, $target, $key: ${result[$target.$key.detail]}"
     done
   done
+  echo "Gzipped page: direct and tinyproxy receive it compressed, Lumbra's client decoded and filtered."
+  echo "HTTPS: Lumbra opens it up (a certificate of its authority, filtered), tinyproxy tunnels it."
   echo "MB = 10^6 bytes; ratios are Lumbra (or tinyproxy) divided by direct access or tinyproxy;"
   echo "wrk: $duration s runs, 2 threads, 5 s timeout; origin: nginx with one worker; $(nproc) cores;"
   echo "load average at the start: $load_at_start (other work on the machine skews every figure)."
@@ -543,10 +652,13 @@ start_origin
 start_tinyproxy
 for target in "${lumbras[@]}"; do start_lumbra "$target"; done
 start_lumbra_with_list
+start_inspecting_lumbra
 for target in "${targets[@]}" lists; do check_route "$target" "$(target_port "$target")"; done
 show_filtering
+show_decoding
+check_inspection
 measure_all
-for target in "${lumbras[@]}" lists; do
+for target in "${lumbras[@]}" lists inspecting; do
   kill -0 "${pids[$target]}" 2>/dev/null ||
     { cat "$work/$target/output.log" >&2; fail "$target ended during the run (see its output above)"; }
 done
