@@ -24,9 +24,6 @@ constexpr char kVersionPath[] = "/updates/CurrentVersion.php";
 constexpr char kBuildPath[] = "/updates/Update.php";
 constexpr char kQuestionStart[] =
     "An update of binaries is available. Would you like to update right now to version ";
-constexpr char kTargetFileFailure[] =
-    "Automatic update failed. Target file could not be downloaded. Please retry later, or visit "
-    "website https://lumbra.example/ and install the product manually.";
 
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
