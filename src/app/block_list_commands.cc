@@ -5,6 +5,7 @@
 #include "app/options_controller.h"
 #include "config/block_list_config.h"
 #include "config/config_store.h"
+#include "core/ascii.h"
 
 namespace {
 
@@ -14,17 +15,11 @@ constexpr char kKnownUrl[] = "This list is already there.";
 // Beyond this a name or an address is a mistake, not a list.
 constexpr std::size_t kMaxTextLength = 2048;
 
-std::string_view TrimBlanks(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 }  // namespace
 
 CActionResult COptionsController::AddBlockList(std::string_view name, std::string_view url) {
-  const std::string listName(TrimBlanks(name));
-  const std::string listUrl(TrimBlanks(url));
+  const std::string listName(TrimBlanks(name, " \t\r\n"));
+  const std::string listUrl(TrimBlanks(url, " \t\r\n"));
   if (listName.empty() || listName.size() > kMaxTextLength) return {false, kNoName};
   if (listUrl.size() > kMaxTextLength || !IsBlockListUrl(listUrl)) return {false, kBadUrl};
   std::lock_guard<std::mutex> guard(m_lock);

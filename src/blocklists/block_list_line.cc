@@ -28,11 +28,9 @@ bool IsLabelByte(char c) {
   return (lower >= 'a' && lower <= 'z') || IsDigit(c) || c == '-' || c == '_';
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
+constexpr std::string_view kBlanks = " \t\r\f\v";
+
+std::string_view TrimLineBlanks(std::string_view text) { return TrimBlanks(text, kBlanks); }
 
 std::string_view WithoutTrailingDot(std::string_view name) {
   if (!name.empty() && name.back() == '.') name.remove_suffix(1);
@@ -47,7 +45,7 @@ bool IsAllDigits(std::string_view text) {
 
 // The next blank-separated field of `rest`, which moves past it.
 std::string_view NextField(std::string_view& rest) {
-  rest = TrimBlanks(rest);
+  rest = TrimLineBlanks(rest);
   std::size_t end = 0;
   while (end < rest.size() && !IsBlank(rest[end])) ++end;
   const std::string_view field = rest.substr(0, end);
@@ -106,7 +104,7 @@ BlockListLineKind ReadHostsOrPlainLine(std::string_view line, CNameCallback take
   std::string_view rest = WithoutComment(line);
   const std::string_view first = NextField(rest);
   if (first.empty()) return BlockListLineKind::kSkipped;
-  if (TrimBlanks(rest).empty())
+  if (TrimLineBlanks(rest).empty())
     return TakeName(first, BlockListLineKind::kBlock, take) ? BlockListLineKind::kBlock
                                                             : BlockListLineKind::kSkipped;
   if (!IsAddress(first)) return BlockListLineKind::kSkipped;
@@ -133,7 +131,7 @@ bool IsBlockListName(std::string_view name) {
 }
 
 BlockListLineKind ReadBlockListLine(std::string_view line, CNameCallback take) {
-  line = TrimBlanks(line);
+  line = TrimLineBlanks(line);
   if (line.empty()) return BlockListLineKind::kNothing;
   // `!` adblock comments, `[Adblock Plus 2.0]` headers and `#` comments.
   if (line.front() == '!' || line.front() == '[' || line.front() == '#')

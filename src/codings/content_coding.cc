@@ -3,18 +3,8 @@
 
 #include "core/ascii.h"
 
-namespace {
-
-std::string_view TrimSpaces(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
-}  // namespace
-
 ContentCoding ReadContentCoding(std::string_view value) {
-  value = TrimSpaces(value);
+  value = TrimBlanks(value);
   if (value.empty() || EqualsNoCase(value, "identity")) return ContentCoding::kIdentity;
   if (EqualsNoCase(value, "gzip") || EqualsNoCase(value, "x-gzip"))
     return ContentCoding::kGzip;
@@ -30,10 +20,10 @@ namespace {
 // coding with "*", with a weight above zero.
 bool Accepts(std::string_view element, std::string_view coding) {
   const std::size_t semicolon = element.find(';');
-  const std::string_view name = TrimSpaces(element.substr(0, semicolon));
+  const std::string_view name = TrimBlanks(element.substr(0, semicolon));
   if (!EqualsNoCase(name, coding) && name != "*") return false;
   if (semicolon == std::string_view::npos) return true;
-  std::string_view weight = TrimSpaces(element.substr(semicolon + 1));
+  std::string_view weight = TrimBlanks(element.substr(semicolon + 1));
   if (weight.size() < 2 || (weight[0] != 'q' && weight[0] != 'Q') || weight[1] != '=') return true;
   weight.remove_prefix(2);
   return weight.find_first_of("123456789") != std::string_view::npos;

@@ -16,8 +16,6 @@ constexpr std::size_t kMaxNameLength = 253;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 bool IsDomainName(std::string_view text) {
   if (text.empty() || text.size() > kMaxNameLength) return false;
   std::size_t labelLength = 0;
@@ -39,9 +37,7 @@ bool IsDomainName(std::string_view text) {
 }  // namespace
 
 std::optional<std::string> NormalizeHttpsSite(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  std::string site = ToLowerAscii(text);
+  std::string site = ToLowerAscii(TrimBlanks(text, " \t\r\n"));
   if (site.size() > 2 && site.front() == '[' && site.back() == ']')
     site = site.substr(1, site.size() - 2);
   if (IsIpv6Address(site) || IsIpv4Address(site)) return site;

@@ -29,6 +29,14 @@ bool IsIpv4Address(std::string_view text) {
   }
 }
 
+std::string CanonicalHost(std::string_view host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  else if (host.ends_with('.'))
+    host.remove_suffix(1);
+  return ToLowerAscii(host);
+}
+
 bool IsIpv6Address(std::string_view text) {
   std::size_t colons = 0;
   for (const char c : text) {

@@ -16,6 +16,12 @@ std::size_t FindBytes(std::string_view haystack, std::string_view needle, std::s
   return std::string_view::npos;
 }
 
+std::string_view TrimBlanks(std::string_view text, std::string_view blanks) {
+  const std::size_t first = text.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
 std::string ToLowerAscii(std::string_view text) {
   std::string lower(text);
   for (char& c : lower) c = AsciiToLower(c);

@@ -30,3 +30,6 @@ std::size_t FindBytes(std::string_view haystack, std::string_view needle, std::s
                       bool noCase);
 
 std::string ToLowerAscii(std::string_view text);
+
+// `text` without the bytes of `blanks` at either end.
+std::string_view TrimBlanks(std::string_view text, std::string_view blanks = " \t");

@@ -4,13 +4,6 @@
 #include "core/address_text.h"
 #include "core/ascii.h"
 
-std::string CanonicalHost(std::string_view host) {
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
-  if (!host.empty() && host.back() == '.') host.remove_suffix(1);
-  return ToLowerAscii(host);
-}
-
 bool CChosenSites::Covers(std::string_view host) const {
   const std::string canonical = CanonicalHost(host);
   for (const std::string& site : m_sites) {

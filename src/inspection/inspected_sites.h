@@ -35,6 +35,3 @@ class CPassThroughHosts {
   mutable std::mutex m_mutex;
   std::unordered_set<std::string> m_hosts;
 };
-
-// `host` lower-cased, without brackets around an address or a trailing dot.
-std::string CanonicalHost(std::string_view host);

@@ -14,6 +14,15 @@ std::string GetAbsolutePathVariable(const char* name) {
   return value;
 }
 
+// The folder an XDG variable names, else the one below the home folder; empty
+// when no home folder is known.
+std::string GetXdgFolder(const char* variable, const char* belowHome) {
+  std::string folder = GetAbsolutePathVariable(variable);
+  if (!folder.empty()) return folder;
+  const std::string home = GetHomeFolder();
+  return home.empty() ? std::string() : JoinPath(home, belowHome);
+}
+
 }  // namespace
 
 std::string GetHomeFolder() {
@@ -22,13 +31,7 @@ std::string GetHomeFolder() {
   return GetAccountHomeFolder();
 }
 
-std::string GetUserConfigHome() {
-  std::string configHome = GetAbsolutePathVariable("XDG_CONFIG_HOME");
-  if (!configHome.empty()) return configHome;
-  std::string home = GetHomeFolder();
-  if (home.empty()) return {};
-  return JoinPath(home, ".config");
-}
+std::string GetUserConfigHome() { return GetXdgFolder("XDG_CONFIG_HOME", ".config"); }
 
 std::string GetRuntimeFolder() {
   std::string runtime = GetAbsolutePathVariable("XDG_RUNTIME_DIR");
@@ -41,10 +44,4 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
-std::string GetUserDataHome() {
-  std::string dataHome = GetAbsolutePathVariable("XDG_DATA_HOME");
-  if (!dataHome.empty()) return dataHome;
-  std::string home = GetHomeFolder();
-  if (home.empty()) return {};
-  return JoinPath(home, ".local/share");
-}
+std::string GetUserDataHome() { return GetXdgFolder("XDG_DATA_HOME", ".local/share"); }

@@ -34,10 +34,7 @@ std::string_view HeaderName(std::string_view line) {
 }
 
 std::string_view HeaderValue(std::string_view line) {
-  std::string_view value = line.substr(line.find(':') + 1);
-  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-  return value;
+  return TrimBlanks(line.substr(line.find(':') + 1));
 }
 
 bool NameIs(std::string_view line, std::string_view name) {

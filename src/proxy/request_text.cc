@@ -28,12 +28,6 @@ bool IsSkippedAroundHost(char c) { return static_cast<signed char>(c) <= 32; }
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
-std::string_view TrimBlanks(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kBlank);
-  if (first == kNone) return {};
-  return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
-}
-
 struct CAuthority {
   std::string_view host;
   int port = 0;  // 0 when the authority names no valid port
@@ -256,11 +250,11 @@ void ParseFormBody(const char* body, std::size_t length, std::vector<std::string
   while (start <= text.size()) {
     std::size_t end = onePiece ? kNone : text.find('&', start);
     if (end == kNone) end = text.size();
-    const std::string_view piece = TrimBlanks(text.substr(start, end - start));
+    const std::string_view piece = TrimBlanks(text.substr(start, end - start), " ");
     const std::size_t equals = piece.find('=');
     if (equals != kNone) {
-      names.emplace_back(TrimBlanks(piece.substr(0, equals)));
-      values.emplace_back(TrimBlanks(piece.substr(equals + 1)));
+      names.emplace_back(TrimBlanks(piece.substr(0, equals), " "));
+      values.emplace_back(TrimBlanks(piece.substr(equals + 1), " "));
     }
     start = end + 1;
   }

@@ -5,6 +5,7 @@
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
+#include "core/address_text.h"
 #include "core/ascii.h"
 #include "tls/certificate_authority.h"
 #include "tls/certificate_builder.h"
@@ -38,16 +39,6 @@ bool IsDnsName(std::string_view name) {
     }
   }
   return labelLength > 0;
-}
-
-// The host as the cache and the certificate hold it: lower case, without the
-// brackets of an IPv6 literal or a DNS name's final dot.
-std::string NormalizeHost(std::string_view host) {
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
-  else if (host.ends_with('.'))
-    host.remove_suffix(1);
-  return ToLowerAscii(host);
 }
 
 // The subjectAltName naming `host`, built field by field so that no character of
@@ -120,7 +111,7 @@ CLeafCertificates::CLeafCertificates(const CCertificateAuthority& authority, std
 
 CLeafCredentials CLeafCertificates::GetFor(std::string_view host) {
   if (!m_key || !m_issuer || !m_issuerKey) return {};
-  const std::string name = NormalizeHost(host);
+  const std::string name = CanonicalHost(host);
   if (CCertificatePtr cached = FindCached(name)) return MakeCredentials(std::move(cached));
   // Signed outside the lock: other hosts need not wait for this one.
   CCertificatePtr made = MakeLeaf(name, m_key.get(), m_issuer.get(), m_issuerKey.get());

@@ -18,12 +18,6 @@ bool IsTokenText(std::string_view text) {
   return true;
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 // The next line (without its CR LF or LF); `text` moves past it.
 std::string_view TakeLine(std::string_view& text) {
   const std::size_t end = text.find('\n');
