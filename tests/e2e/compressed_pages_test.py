@@ -5,14 +5,13 @@ with the proxy's memory bounded."""
 
 import gzip
 import os
-import re
 import subprocess
 import sys
 import unittest
 import zlib
 
 sys.path.insert(0, os.path.dirname(__file__))
-from lumbra_e2e import WAIT, Closing, Origin, ProxyTest, Stream, get, response, rule
+from lumbra_e2e import WAIT, Closing, Origin, ProxyTest, Stream, get, header, response, rule
 
 PAGE = b"<html>" + b"<p>kept text</p>" * 3000 + b'<div id="ad">advert</div></html>'
 ACCEPT = "Accept-Encoding: gzip, deflate, br, zstd, dcb\r\n"
@@ -35,11 +34,6 @@ def dechunk(raw):
         if size == 0:
             return body
         body, raw = body + raw[:size], raw[size + 2:]
-
-
-def header(head, name):
-    found = re.search(rb"\r\n" + name.encode() + rb":[ \t]*([^\r]*)\r", head, re.I)
-    return found.group(1) if found else None
 
 
 class CompressedPagesTest(ProxyTest):

@@ -158,12 +158,18 @@ def read_head(sock):
     return data[:end], data[end:]
 
 
-def content_length(head):
+def header(head, name):
+    """The value of the first header line named `name` (any case), or None."""
     for line in head.split(b"\r\n")[1:]:
-        name, _, value = line.partition(b":")
-        if name.strip().lower() == b"content-length":
-            return int(value.strip())
+        field, _, value = line.partition(b":")
+        if field.strip().lower() == name.lower().encode():
+            return value.strip()
     return None
+
+
+def content_length(head):
+    value = header(head, "Content-Length")
+    return None if value is None else int(value)
 
 
 def read_response(sock):
