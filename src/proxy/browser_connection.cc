@@ -173,10 +173,11 @@ bool CBrowserConnection::ForwardRequest(std::size_t headLength) {
   const CRequestHead framing = m_stream.GetRequestHead();
   std::size_t sendLength = headLength;
   bool allowed = false;
-  // The browser's own codings, read before a rule may blank them.
+  // The browser's own codings, read before a rule may blank them; only a request
+  // the rules may read needs them.
   const std::string_view original(head, headLength);
   const std::optional<std::string> accepted =
-      HasHeader(original, "Accept-Encoding")
+      m_settings.filterActive && HasHeader(original, "Accept-Encoding")
           ? std::optional<std::string>(FindHeaderValue(original, "Accept-Encoding"))
           : std::nullopt;
   // A blocked request is closed without an answer; its server is never contacted.
