@@ -145,7 +145,12 @@ bool CWorkerPool::Run(void* (*entry)(void*), void* argument) {
   return StartPoolThread(m_state, work);
 }
 
+std::chrono::milliseconds GetWorkerIdleTime() {
+  static const std::chrono::milliseconds idleTime = ReadProgramIdleTime();
+  return idleTime;
+}
+
 bool StartWorkerThread(void* (*entry)(void*), void* argument) {
-  static CWorkerPool pool(ReadProgramIdleTime(), kProgramMaxParked);
+  static CWorkerPool pool(GetWorkerIdleTime(), kProgramMaxParked);
   return pool.Run(entry, argument);
 }

@@ -32,6 +32,10 @@ class CWorkerPool {
   std::shared_ptr<CState> m_state;
 };
 
+// How long a thread of the program's pool waits for work before it ends (shorter
+// when LUMBRA_WORKER_IDLE_MS says so).
+std::chrono::milliseconds GetWorkerIdleTime();
+
 // Runs `entry(argument)` on a worker thread of the program's pool, with a
 // kWorkerStackSize stack. False when no thread could be had (then `entry` never
 // runs and the caller still owns `argument`).

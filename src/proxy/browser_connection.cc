@@ -57,8 +57,8 @@ std::chrono::milliseconds TimeLeftUntil(std::chrono::steady_clock::time_point de
 
 CBrowserConnection::~CBrowserConnection() = default;
 
-bool CBrowserConnection::Start(CSocket browser, in_addr peer, int proxyPort,
-                               std::shared_ptr<CConfigSnapshot> config) {
+void CBrowserConnection::Prepare(CSocket browser, in_addr peer, int proxyPort,
+                                 std::shared_ptr<CConfigSnapshot> config) {
   m_browser = std::move(browser);
   m_peer = peer;
   m_scope.proxyPort = proxyPort;
@@ -68,10 +68,21 @@ bool CBrowserConnection::Start(CSocket browser, in_addr peer, int proxyPort,
   if (m_origin) m_settings.corporate = false;
   m_order = std::make_shared<CAnswerOrder>();
   GetConnectionSlots().Take();
+}
+
+bool CBrowserConnection::Start(CSocket browser, in_addr peer, int proxyPort,
+                               std::shared_ptr<CConfigSnapshot> config) {
+  Prepare(std::move(browser), peer, proxyPort, std::move(config));
   if (StartWorkerThread(ThreadMain, this)) return true;
   GetConnectionSlots().Give();
   delete this;
   return false;
+}
+
+void CBrowserConnection::RunHere(CSocket browser, in_addr peer, int proxyPort,
+                                 std::shared_ptr<CConfigSnapshot> config) {
+  Prepare(std::move(browser), peer, proxyPort, std::move(config));
+  ThreadMain(this);
 }
 
 bool CBrowserConnection::StartInspected(CSocket browser, in_addr peer, int proxyPort,

@@ -31,7 +31,8 @@ struct CInspectionSetup;
 // sends its answers back in the order of the requests. A CONNECT, or an upgrade
 // that the server accepts, turns the connection into an untouched tunnel.
 //
-// Owns itself: created with new, started with Start, deleted by its own thread.
+// Owns itself: created with new, started with Start (or run with RunHere), deleted
+// by the thread that runs it.
 class CBrowserConnection {
  public:
   CBrowserConnection() = default;
@@ -43,6 +44,9 @@ class CBrowserConnection {
   // connection thread. On failure the object is deleted (closing the socket) and
   // false is returned.
   bool Start(CSocket browser, in_addr peer, int proxyPort, std::shared_ptr<CConfigSnapshot> config);
+  // Start, but the connection runs on the calling thread: returns once it has
+  // ended and the object is deleted.
+  void RunHere(CSocket browser, in_addr peer, int proxyPort, std::shared_ptr<CConfigSnapshot> config);
 
   // The site an inspected tunnel reaches: its requests come decrypted, in origin
   // form, over the browser socket and go to the site over `server`, a plain socket
@@ -71,6 +75,8 @@ class CBrowserConnection {
   // Why no server connection could be had.
   enum class OpenFailure { kNone, kNotAllowed, kNoSuchName, kRefused, kTimedOut };
 
+  // Takes the socket, the configuration and a connection slot.
+  void Prepare(CSocket browser, in_addr peer, int proxyPort, std::shared_ptr<CConfigSnapshot> config);
   static void* ThreadMain(void* connection);
   void Run();
   void Finish();

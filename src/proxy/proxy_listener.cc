@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstddef>
+#include <memory>
 #include <new>
 #include <thread>
 #include <utility>
@@ -47,6 +49,10 @@ CSocket OpenListeningSocket(int port) {
   const int noDelay = 1;
   ::setsockopt(listening.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   SetSendLimit(listening, GetTimeLimits().browserIdle);
+  // A spare thread waiting in accept gives up after the workers' idle time. Accepted
+  // sockets inherit this limit too, harmlessly: every wait for a browser's bytes
+  // has a limit of its own.
+  SetReceiveLimit(listening, GetWorkerIdleTime());
   return listening;
 }
 
@@ -65,10 +71,18 @@ struct CProxyListener::CSharedConfig {
   std::shared_ptr<CConfigSnapshot> snapshot;
 };
 
-// One run of the accept loop. The thread owns its listening socket and closes it
-// itself, so a quick Stop and Start never lets an old thread touch a new socket.
+// One run of the accept loop. Its threads wait in accept together, and the system
+// hands each new connection straight to one of them, which then serves it itself
+// while another waiting thread (started first when there was none) takes the next.
+// A thread whose connection has ended waits in accept again while few do. The
+// listening socket closes with the last thread to leave after a stop, so that no
+// accept ever uses a closed (or reused) descriptor.
 struct CProxyListener::CRun {
   enum class Phase { kBinding, kListening, kEnded };
+
+  // Threads that may wait in accept at once: enough that a burst of connections
+  // seldom finds none waiting (and so seldom waits for a thread to be woken).
+  static constexpr std::size_t kMostAcceptors = 8;
 
   std::shared_ptr<CSharedConfig> config;
   int requestedPort = 0;
@@ -78,14 +92,28 @@ struct CProxyListener::CRun {
   std::condition_variable changed;
   Phase phase = Phase::kBinding;
   std::atomic<bool> stopRequested{false};
-  // The listening descriptor while the loop runs (for Stop to wake the accept).
+  CSocket listening;
+  // The listening descriptor while the loop runs (for Stop to wake the accepts).
   int socket = 0;
   int port = 0;
+  // Threads in the accept loop, waiting in accept or about to. At least one while
+  // listening, until a stop.
+  std::size_t acceptors = 0;
 
-  void Serve();
-  void AcceptLoop(const CSocket& listening);
-  void StartConnection(CSocket browser, in_addr peer);
-  void SetPhase(Phase next, int descriptor, int boundPort);
+  void Serve(const std::shared_ptr<CRun>& self);
+  void AcceptConnections(const std::shared_ptr<CRun>& self);
+  static void* AcceptorMain(void* run);
+  // Lets this thread leave the accept loop to serve a connection. False when it
+  // was the only one waiting and no thread could be had to take its place.
+  bool StepOut(const std::shared_ptr<CRun>& self);
+  // Takes this thread back into the accept loop after its connection; false when
+  // it should go (a stop, or enough waiting already).
+  bool StepBackIn();
+  // A spare thread leaves after waiting its idle time; the last one stays.
+  bool LeaveWhenSpare();
+  // This thread leaves after a stop; the last one closes the listening socket.
+  void Leave();
+  void StartConnection(CSocket browser, in_addr peer, bool onThisThread);
 };
 
 CProxyListener::CProxyListener() : m_config(std::make_shared<CSharedConfig>()) {
@@ -171,57 +199,113 @@ int CProxyListener::GetPort() const {
 
 void* CProxyListener::ThreadMain(void* thread) {
   const std::shared_ptr<CRun> run = std::move(static_cast<CRun*>(thread)->threadReference);
-  run->Serve();
+  run->Serve(run);
   return nullptr;
 }
 
-void CProxyListener::CRun::SetPhase(Phase next, int descriptor, int boundPort) {
-  std::lock_guard guard(lock);
-  phase = next;
-  socket = descriptor;
-  port = boundPort;
-  changed.notify_all();
-}
-
-void CProxyListener::CRun::Serve() {
-  CSocket listening = OpenListeningSocket(requestedPort);
-  if (!listening.IsOpen()) return SetPhase(Phase::kEnded, 0, 0);
+void CProxyListener::CRun::Serve(const std::shared_ptr<CRun>& self) {
+  CSocket opened = OpenListeningSocket(requestedPort);
   {
     std::lock_guard guard(lock);
     // A Stop that came while binding finds no socket to wake: leave now.
-    if (!stopRequested) {
-      phase = Phase::kListening;
-      socket = listening.Get();
-      port = GetBoundPort(listening.Get());
+    if (!opened.IsOpen() || stopRequested) {
+      phase = Phase::kEnded;
       changed.notify_all();
+      return;
     }
+    phase = Phase::kListening;
+    socket = opened.Get();
+    port = GetBoundPort(socket);
+    listening = std::move(opened);
+    acceptors = 1;
+    changed.notify_all();
   }
-  if (!stopRequested) AcceptLoop(listening);
-  // Forget the descriptor before it is closed, so that Stop never shuts down a
-  // number the system may already have given to another socket.
-  SetPhase(Phase::kEnded, 0, 0);
+  AcceptConnections(self);
 }
 
-void CProxyListener::CRun::AcceptLoop(const CSocket& listening) {
+void* CProxyListener::CRun::AcceptorMain(void* run) {
+  const std::unique_ptr<std::shared_ptr<CRun>> self(static_cast<std::shared_ptr<CRun>*>(run));
+  (*self)->AcceptConnections(*self);
+  return nullptr;
+}
+
+void CProxyListener::CRun::AcceptConnections(const std::shared_ptr<CRun>& self) {
+  int descriptor;
+  {
+    // Open for as long as this thread counts among the acceptors.
+    std::lock_guard guard(lock);
+    descriptor = socket;
+  }
   while (!stopRequested) {
     // Over the cap, new connections wait in the listen queue until one ends.
     if (!GetConnectionSlots().WaitForFree(kAcceptBackoff)) continue;
     sockaddr_in peer{};
     socklen_t size = sizeof peer;
     const int accepted =
-        ::accept4(listening.Get(), reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
+        ::accept4(descriptor, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
     if (accepted < 0) {
-      if (stopRequested) return;
-      if (errno != EINTR && errno != ECONNABORTED) std::this_thread::sleep_for(kAcceptBackoff);
+      if (stopRequested) break;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (LeaveWhenSpare()) return;
+      } else if (errno != EINTR && errno != ECONNABORTED) {
+        std::this_thread::sleep_for(kAcceptBackoff);
+      }
       continue;
     }
     CSocket browser(accepted);
-    if (stopRequested) return;
-    StartConnection(std::move(browser), peer.sin_addr);
+    if (stopRequested) break;
+    if (!StepOut(self)) {
+      StartConnection(std::move(browser), peer.sin_addr, false);
+      continue;
+    }
+    StartConnection(std::move(browser), peer.sin_addr, true);
+    if (!StepBackIn()) return;
   }
+  Leave();
 }
 
-void CProxyListener::CRun::StartConnection(CSocket browser, in_addr peer) {
+bool CProxyListener::CRun::StepOut(const std::shared_ptr<CRun>& self) {
+  {
+    std::lock_guard guard(lock);
+    if (acceptors > 1) {
+      --acceptors;
+      return true;
+    }
+  }
+  // The last one waiting: a new thread takes its place in the count at once, so
+  // that a stop waits for it too.
+  auto reference = std::make_unique<std::shared_ptr<CRun>>(self);
+  if (!StartWorkerThread(AcceptorMain, reference.get())) return false;
+  reference.release();  // the new thread owns it now
+  return true;
+}
+
+bool CProxyListener::CRun::StepBackIn() {
+  std::lock_guard guard(lock);
+  if (stopRequested || acceptors >= kMostAcceptors) return false;
+  ++acceptors;
+  return true;
+}
+
+bool CProxyListener::CRun::LeaveWhenSpare() {
+  std::lock_guard guard(lock);
+  if (acceptors <= 1) return false;
+  --acceptors;
+  return true;
+}
+
+void CProxyListener::CRun::Leave() {
+  std::lock_guard guard(lock);
+  if (--acceptors > 0) return;
+  // Forget the descriptor before it is closed, so that Stop never shuts down a
+  // number the system may already have given to another socket.
+  socket = 0;
+  listening.Reset();
+  phase = Phase::kEnded;
+  changed.notify_all();
+}
+
+void CProxyListener::CRun::StartConnection(CSocket browser, in_addr peer, bool onThisThread) {
   std::shared_ptr<CConfigSnapshot> snapshot;
   {
     std::lock_guard guard(config->lock);
@@ -232,5 +316,8 @@ void CProxyListener::CRun::StartConnection(CSocket browser, in_addr peer) {
   if (!IsPeerServed(peer, snapshot->GetSettings().allowLocalNetwork)) return;
   auto* connection = new (std::nothrow) CBrowserConnection;
   if (connection == nullptr) return;
-  connection->Start(std::move(browser), peer, port, std::move(snapshot));
+  if (onThisThread)
+    connection->RunHere(std::move(browser), peer, port, std::move(snapshot));
+  else
+    connection->Start(std::move(browser), peer, port, std::move(snapshot));
 }

@@ -29,6 +29,9 @@ ConnectFailure WaitConnected(int socket, std::chrono::milliseconds timeout) {
     if (ready == 0) return ConnectFailure::kTimedOut;
     if (errno != EINTR) return ConnectFailure::kOther;
   }
+  // A connect that failed reports an error or a hang-up besides being writable;
+  // only then is its reason worth a call.
+  if ((entry.revents & (POLLERR | POLLHUP)) == 0) return ConnectFailure::kNone;
   int error = 0;
   socklen_t size = sizeof error;
   if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return ConnectFailure::kOther;

@@ -39,11 +39,23 @@ bool SetSocketMode(const CSocket& socket, SocketMode mode) {
   return ::ioctl(socket.Get(), FIONBIO, &nonBlocking) == 0;
 }
 
-void SetSendLimit(const CSocket& socket, std::chrono::milliseconds limit) {
+namespace {
+
+void SetTimeOption(const CSocket& socket, int option, std::chrono::milliseconds limit) {
   timeval value{};
   value.tv_sec = static_cast<time_t>(limit.count() / 1000);
   value.tv_usec = static_cast<suseconds_t>(limit.count() % 1000 * 1000);
-  ::setsockopt(socket.Get(), SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value);
+  ::setsockopt(socket.Get(), SOL_SOCKET, option, &value, sizeof value);
+}
+
+}  // namespace
+
+void SetSendLimit(const CSocket& socket, std::chrono::milliseconds limit) {
+  SetTimeOption(socket, SO_SNDTIMEO, limit);
+}
+
+void SetReceiveLimit(const CSocket& socket, std::chrono::milliseconds limit) {
+  SetTimeOption(socket, SO_RCVTIMEO, limit);
 }
 
 void CloseAfterAnswer(const CSocket& peer) {

@@ -55,6 +55,8 @@ ssize_t SendAll(int socket, const char* bytes, std::size_t length);
 
 // Bounds every send on the socket: one that moves no byte for `limit` fails.
 void SetSendLimit(const CSocket& socket, std::chrono::milliseconds limit);
+// Bounds every blocking receive (and, on a listening socket, accept) the same way.
+void SetReceiveLimit(const CSocket& socket, std::chrono::milliseconds limit);
 
 // Ends the sending side, then reads what the peer still sends until it closes (for
 // at most two seconds), so that closing never turns an answer just sent into a

@@ -23,21 +23,25 @@ PAGE = b'<p>secretword</p><div id="ad">forbidden-text</div>'
 
 
 class EchoServer:
-    """Sends back every byte it receives and keeps a copy; with `reset_after`, resets
-    the connection once that many bytes have come."""
+    """Sends back every byte it receives on each connection and keeps a copy; with
+    `reset_after`, resets a connection once that many bytes have come."""
 
     def __init__(self, reset_after=None):
         self.received = bytearray()
         self.reset_after = reset_after
-        self.listener = socket.create_server((LOOPBACK, 0))
+        self.listener = socket.create_server((LOOPBACK, 0), backlog=64)
         self.port = self.listener.getsockname()[1]
-        threading.Thread(target=self._serve, daemon=True).start()
+        threading.Thread(target=self._accept, daemon=True).start()
 
-    def _serve(self):
-        try:
-            conn, _ = self.listener.accept()
-        except OSError:
-            return
+    def _accept(self):
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _serve(self, conn):
         with conn:
             while True:
                 try:
@@ -188,6 +192,24 @@ class TunnelTransferTest(LeakCheckedProxyTest):
             sender.join()
         self.assertEqual(hashlib.sha256(echoed).digest(), hashlib.sha256(payload).digest())
         self.assertEqual(len(echo.received), len(payload))
+
+    def test_many_tunnels_opened_together_are_served_at_once(self):
+        echo = EchoServer()
+        self.addCleanup(echo.close)
+        target = f"{LOOPBACK}:{echo.port}"
+        browsers = [self.proxy.connect() for _ in range(40)]
+        try:
+            # Used last to first: none may wait for an earlier one to end.
+            for number, browser in reversed(list(enumerate(browsers))):
+                browser.sendall(connect_request(target, target) + b"tunnel %d" % number)
+                head, rest = read_head(browser)
+                self.assertTrue(head.startswith(b"HTTP/1.0 200"), head)
+                expected = b"tunnel %d" % number
+                self.assertEqual(rest + receive_exactly(browser, len(expected) - len(rest)),
+                                 expected)
+        finally:
+            for browser in browsers:
+                browser.close()
 
     def test_a_half_close_reaches_the_server_and_its_answer_still_comes_back(self):
         payload = os.urandom(3 << 20)
