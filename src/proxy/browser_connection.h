@@ -46,7 +46,8 @@ class CBrowserConnection {
   bool Start(CSocket browser, in_addr peer, int proxyPort, std::shared_ptr<CConfigSnapshot> config);
   // Start, but the connection runs on the calling thread: returns once it has
   // ended and the object is deleted.
-  void RunHere(CSocket browser, in_addr peer, int proxyPort, std::shared_ptr<CConfigSnapshot> config);
+  void RunHere(CSocket browser, in_addr peer, int proxyPort,
+               std::shared_ptr<CConfigSnapshot> config);
 
   // The site an inspected tunnel reaches: its requests come decrypted, in origin
   // form, over the browser socket and go to the site over `server`, a plain socket
@@ -76,7 +77,8 @@ class CBrowserConnection {
   enum class OpenFailure { kNone, kNotAllowed, kNoSuchName, kRefused, kTimedOut };
 
   // Takes the socket, the configuration and a connection slot.
-  void Prepare(CSocket browser, in_addr peer, int proxyPort, std::shared_ptr<CConfigSnapshot> config);
+  void Prepare(CSocket browser, in_addr peer, int proxyPort,
+               std::shared_ptr<CConfigSnapshot> config);
   static void* ThreadMain(void* connection);
   void Run();
   void Finish();

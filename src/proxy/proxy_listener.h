@@ -9,7 +9,7 @@
 
 // Binds the configured port on every IPv4 interface and starts a browser
 // connection for each accepted connection from a peer that the configuration lets
-// use the proxy (see IsPeerServed), on a listener thread of its own.
+// use the proxy (see IsPeerServed), on the thread that accepted it.
 // Used from one controlling thread; SetConfig may be called while it runs.
 class CProxyListener {
  public:
@@ -22,7 +22,7 @@ class CProxyListener {
   // deep copy; connections already open keep the one they were given).
   void SetConfig(const CXmlNode& document);
 
-  // Starts a listener thread for the configured port (a text that is no number
+  // Starts the first accepting thread for the configured port (a text that is no number
   // binds a port the system picks). True when the thread was created; binding
   // happens on that thread, see WaitUntilListening. A listener still running is
   // stopped first.
@@ -43,7 +43,7 @@ class CProxyListener {
   // The port actually bound (0 when not listening).
   int GetPort() const;
 
-  // Pending connections the system queues while the accept loop starts workers.
+  // Pending connections the system queues while every accepting thread is busy.
   // A browser opening many connections at once (or a burst of clients) must not
   // overflow it: a dropped handshake is retried only after a second or more. The
   // system caps it at net.core.somaxconn.
@@ -53,7 +53,8 @@ class CProxyListener {
   struct CSharedConfig;
   struct CRun;
   static void* ThreadMain(void* thread);
-  // A new listener thread for the configured port; none when it cannot start.
+  // A new run, its first thread started, for the configured port; none when it
+  // cannot start.
   std::shared_ptr<CRun> LaunchRun();
   static bool WaitListening(CRun& run, std::chrono::milliseconds timeout);
   // Ends the run's accept loop and waits (bounded) until its socket is closed.

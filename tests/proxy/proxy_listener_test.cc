@@ -16,9 +16,9 @@
 namespace {
 
 void LoadDocument(int port, CXmlNode& document) {
-  LoadXmlText("<lumbra><enabled>yes</enabled><proxyport>" + std::to_string(port) +
-                  "</proxyport></lumbra>",
-              true, document);
+  LoadXmlText(
+      "<lumbra><enabled>yes</enabled><proxyport>" + std::to_string(port) + "</proxyport></lumbra>",
+      true, document);
 }
 
 // The first bytes of the answer to `request`, at most `count` of them.
