@@ -109,6 +109,9 @@ void CBrowserConnection::Run() {
   // Reading the machine's addresses is left to this thread, off the accept loop.
   m_scope.peerIsLocal = IsOwnAddress(m_peer);
   m_input.emplace(m_browser.Get());
+  // A browser sends its first request right behind the connection, so it is
+  // taken without waiting for the socket first.
+  m_input->Receive(CReceiveWindow::Wait::kNo);
   while (ServeRequest()) {
   }
   Finish();
