@@ -106,7 +106,8 @@ void* CBrowserConnection::ThreadMain(void* connection) {
 }
 
 void CBrowserConnection::Run() {
-  // Reading the machine's addresses is left to this thread, off the accept loop.
+  // Reading the machine's addresses waits until another thread accepts in this
+  // one's place.
   m_scope.peerIsLocal = IsOwnAddress(m_peer);
   m_input.emplace(m_browser.Get());
   // A browser sends its first request right behind the connection, so it is
