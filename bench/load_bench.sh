@@ -473,6 +473,18 @@ lumbras=(lumbra)
 [ -z "$baseline_binary" ] || lumbras+=(baseline)
 targets=(direct tinyproxy "${lumbras[@]}")
 
+# in_turn N: the targets in their order for odd N, the other way round for even N. Each
+# figure (and each round of one) takes its N, so that no target is always measured first,
+# on a machine still busy from what came before.
+in_turn() {
+  if [ $(($1 % 2)) = 1 ]; then
+    echo "${targets[@]}"
+  else
+    local index
+    for ((index = ${#targets[@]} - 1; index >= 0; index--)); do echo -n "${targets[index]} "; done
+  fi
+}
+
 # Each figure is taken for the targets one after the other, and the 100 MiB
 # runs take turns, so that a machine whose speed drifts during the run (other work,
 # frequency changes) skews the ratios as little as it can.
@@ -481,7 +493,7 @@ measure_all() {
   echo "Measuring memory with $held_connections held connections..."
   for target in tinyproxy "${lumbras[@]}"; do run_held_connections "$target"; done
   echo "Measuring the 1 KiB page with 50 connections..."
-  for target in "${targets[@]}"; do run_wrk "$target" 50 /small.html small; done
+  for target in $(in_turn 2); do run_wrk "$target" 50 /small.html small; done
   echo "Measuring the 1 KiB page with and without a block list, three rounds each..."
   for round in 1 2 3; do
     run_wrk lumbra 50 /small.html unlisted$round
@@ -493,27 +505,27 @@ measure_all() {
     "${result[lists.listed2.rps]}" "${result[lists.listed3.rps]}")
   echo "Measuring the 200 KiB page with 20 connections, three rounds..."
   for round in 1 2 3; do
-    for target in "${targets[@]}"; do run_wrk "$target" 20 "$page_target" "page$round"; done
+    for target in $(in_turn "$round"); do run_wrk "$target" 20 "$page_target" "page$round"; done
   done
   for target in "${targets[@]}"; do combine_page_rounds "$target"; done
   echo "Measuring the gzipped 200 KiB page with 20 connections..."
-  for target in "${targets[@]}"; do run_wrk "$target" 20 "$page_target" gzpage "$gzip_header"; done
+  for target in $(in_turn 1); do run_wrk "$target" 20 "$page_target" gzpage "$gzip_header"; done
   echo "Measuring the 100 MiB file three times..."
   for round in 1 2 3; do
-    for target in "${targets[@]}"; do run_big_file "$target" "$round"; done
+    for target in $(in_turn "$round"); do run_big_file "$target" "$round"; done
   done
   for target in "${targets[@]}"; do median_big_file "$target"; done
   echo "Measuring tunnels, one after another and 50 at a time..."
-  for target in "${targets[@]}"; do run_tunnels "$target"; done
+  for target in $(in_turn 2); do run_tunnels "$target"; done
   echo "Measuring the 100 MiB file through a tunnel three times..."
   for round in 1 2 3; do
-    for target in "${targets[@]}"; do run_big_file "$target" "$round" tunnel; done
+    for target in $(in_turn $((round + 1))); do run_big_file "$target" "$round" tunnel; done
   done
   for target in "${targets[@]}"; do median_big_file "$target" bigtunnel; done
   echo "Measuring HTTPS with 50 connections, kept alive and one GET each (Lumbra inspecting)..."
   for target in direct tinyproxy inspecting; do run_tls "$target"; done
   echo "Measuring the 1 KiB page with $many_connections connections..."
-  for target in "${targets[@]}"; do
+  for target in $(in_turn 1); do
     overflows=$(listen_overflows)
     run_wrk "$target" "$many_connections" /small.html many
     result[$target.many.overflows]=$(($(listen_overflows) - overflows))
