@@ -86,7 +86,6 @@ struct CProxyListener::CRun {
 
   std::shared_ptr<CSharedConfig> config;
   int requestedPort = 0;
-  std::shared_ptr<CRun> threadReference;
 
   std::mutex lock;
   std::condition_variable changed;
@@ -161,12 +160,10 @@ std::shared_ptr<CProxyListener::CRun> CProxyListener::LaunchRun() {
     std::lock_guard lock(m_config->lock);
     run->requestedPort = m_config->snapshot->GetSettings().listenPort;
   }
-  // The thread's own reference, which the thread takes over when it begins.
-  run->threadReference = run;
-  if (!StartWorkerThread(ThreadMain, run.get())) {
-    run->threadReference.reset();
-    return nullptr;
-  }
+  // The thread's own reference to the run, handed over like every accepting thread's.
+  auto reference = std::make_unique<std::shared_ptr<CRun>>(run);
+  if (!StartWorkerThread(ThreadMain, reference.get())) return nullptr;
+  reference.release();  // the thread owns it now
   return run;
 }
 
@@ -197,9 +194,9 @@ int CProxyListener::GetPort() const {
   return m_run->phase == CRun::Phase::kListening && !m_run->stopRequested ? m_run->port : 0;
 }
 
-void* CProxyListener::ThreadMain(void* thread) {
-  const std::shared_ptr<CRun> run = std::move(static_cast<CRun*>(thread)->threadReference);
-  run->Serve(run);
+void* CProxyListener::ThreadMain(void* run) {
+  const std::unique_ptr<std::shared_ptr<CRun>> self(static_cast<std::shared_ptr<CRun>*>(run));
+  (*self)->Serve(*self);
   return nullptr;
 }
 

@@ -52,7 +52,7 @@ class CProxyListener {
  private:
   struct CSharedConfig;
   struct CRun;
-  static void* ThreadMain(void* thread);
+  static void* ThreadMain(void* run);
   // A new run, its first thread started, for the configured port; none when it
   // cannot start.
   std::shared_ptr<CRun> LaunchRun();

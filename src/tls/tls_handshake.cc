@@ -63,13 +63,20 @@ int SelectHttp11(SSL*, const unsigned char** selected, unsigned char* selectedLe
   return SSL_TLSEXT_ERR_OK;
 }
 
+// A context for `method` speaking TLS 1.2 or 1.3, the versions both sides allow.
+CSslContextPtr MakeContext(const SSL_METHOD* method) {
+  CSslContextPtr made(SSL_CTX_new(method));
+  if (!made) return made;
+  SSL_CTX_set_min_proto_version(made.get(), TLS1_2_VERSION);
+  SSL_CTX_set_max_proto_version(made.get(), TLS1_3_VERSION);
+  return made;
+}
+
 // The one client context: made once, read-only afterwards, shared by all threads.
 SSL_CTX* ClientContext() {
   static const CSslContextPtr context = [] {
-    CSslContextPtr made(SSL_CTX_new(TLS_client_method()));
+    CSslContextPtr made = MakeContext(TLS_client_method());
     if (!made) return made;
-    SSL_CTX_set_min_proto_version(made.get(), TLS1_2_VERSION);
-    SSL_CTX_set_max_proto_version(made.get(), TLS1_3_VERSION);
     SSL_CTX_set_default_verify_paths(made.get());
     SSL_CTX_set_verify(made.get(), SSL_VERIFY_PEER, OnVerify);
     SSL_CTX_set_alpn_protos(made.get(), kAlpnHttp11, sizeof kAlpnHttp11);
@@ -82,10 +89,8 @@ SSL_CTX* ClientContext() {
 // The one browser-side context; each session gets the certificate of its host.
 SSL_CTX* BrowserContext() {
   static const CSslContextPtr context = [] {
-    CSslContextPtr made(SSL_CTX_new(TLS_server_method()));
+    CSslContextPtr made = MakeContext(TLS_server_method());
     if (!made) return made;
-    SSL_CTX_set_min_proto_version(made.get(), TLS1_2_VERSION);
-    SSL_CTX_set_max_proto_version(made.get(), TLS1_3_VERSION);
     SSL_CTX_set_alpn_select_cb(made.get(), SelectHttp11, nullptr);
     return made;
   }();
